@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QDialogButtonBox>
+#include <QFile>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTimer>
