@@ -1,0 +1,269 @@
+// Benchmark: float32 trace blocks (80 kB and 40 MB) and a small query round
+// trip through liblanvisa.so over VXI-11 and SOCKET, next to a plain recv loop
+// on a raw socket (the physical limit) and pyvisa + pyvisa-py, all against the
+// same in-process bench acquisition. Prints medians and ratios.
+//
+// usage: perf_lanvisa [--quick] [--no-pyvisa]
+#include "visa.h"
+
+#include "bench.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace b = quarnel::bench;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr ViUInt32 kTimeoutMs = 60000;
+constexpr size_t kSmallPoints = 20000;
+constexpr size_t kLargePoints = 10000000;
+constexpr char kBlockCommand[] = "CHAN1:DATA?\n";
+constexpr char kSmallQuery[] = "*OPC?\n";
+constexpr uint32_t kLfEvery = 135;
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0.0 : v[v.size() / 2];
+}
+
+double timeMedianMs(int reps, const std::function<bool()> &run)
+{
+    std::vector<double> t;
+    for (int i = 0; i < reps; ++i) {
+        const auto t0 = Clock::now();
+        if (!run()) {
+            std::fprintf(stderr, "run failed\n");
+            return -1.0;
+        }
+        t.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+    }
+    return median(t);
+}
+
+/// Plain TCP client: the least any library can do over the same socket.
+class PlainSocket
+{
+public:
+    PlainSocket(const std::string &host, uint16_t port)
+    {
+        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(port);
+        inet_pton(AF_INET, host.c_str(), &a.sin_addr);
+        if (::connect(m_fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0)
+            std::perror("connect");
+        int one = 1;
+        setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    }
+    ~PlainSocket() { ::close(m_fd); }
+    bool send(const char *s) { return ::send(m_fd, s, strlen(s), MSG_NOSIGNAL) == ssize_t(strlen(s)); }
+    /// Reads a whole definite-length block reply into buf (header, data, LF).
+    bool readBlock(std::vector<char> &buf)
+    {
+        size_t have = 0, need = 2;
+        while (have < need) {
+            const ssize_t n = ::recv(m_fd, buf.data() + have, buf.size() - have, 0);
+            if (n <= 0)
+                return false;
+            have += static_cast<size_t>(n);
+            if (need == 2 && have >= 2)
+                need = 2 + static_cast<size_t>(buf[1] - '0');
+            if (need > 2 && have >= need && need < 12) {
+                need += std::strtoul(std::string(buf.data() + 2, need - 2).c_str(), nullptr, 10) + 1;
+            }
+        }
+        return true;
+    }
+    bool readLine(std::vector<char> &buf)
+    {
+        size_t have = 0;
+        while (have == 0 || buf[have - 1] != '\n') {
+            const ssize_t n = ::recv(m_fd, buf.data() + have, buf.size() - have, 0);
+            if (n <= 0)
+                return false;
+            have += static_cast<size_t>(n);
+        }
+        return true;
+    }
+
+private:
+    int m_fd = -1;
+};
+
+bool queryOk(ViSession vi, const std::string &cmd)
+{
+    std::vector<char> buf(20000, 0);
+    return viQueryf(vi, cmd.c_str(), "%20000c", buf.data()) == VI_SUCCESS && std::strcmp(buf.data(), "1\n") == 0;
+}
+
+bool libReadBlock(ViSession vi, std::vector<unsigned char> &buf)
+{
+    if (viWrite(vi, reinterpret_cast<ViConstBuf>(kBlockCommand), sizeof kBlockCommand - 1, VI_NULL) != VI_SUCCESS)
+        return false;
+    ViUInt32 got = 0;
+    return viRead(vi, buf.data(), static_cast<ViUInt32>(buf.size()), &got) >= VI_SUCCESS;
+}
+
+/// The program's transfer: "#n", the digits, then viReadToFile of L + 10.
+bool libReadBlockToFile(ViSession vi, const std::string &path)
+{
+    if (viWrite(vi, reinterpret_cast<ViConstBuf>(kBlockCommand), sizeof kBlockCommand - 1, VI_NULL) != VI_SUCCESS)
+        return false;
+    unsigned char h[16] = {};
+    ViUInt32 got = 0;
+    if (viRead(vi, h, 2, &got) < VI_SUCCESS || h[0] != '#')
+        return false;
+    const ViUInt32 digits = h[1] - '0';
+    if (viRead(vi, h, digits, &got) < VI_SUCCESS)
+        return false;
+    h[digits] = 0;
+    const unsigned long length = std::strtoul(reinterpret_cast<char *>(h), nullptr, 10);
+    return viReadToFile(vi, path.c_str(), static_cast<ViUInt32>(length + 10), &got) >= VI_SUCCESS;
+}
+
+double pyvisaMs(const std::string &resource, const char *mode, const char *command, int reps)
+{
+    const std::string cmd = std::string(QUARNEL_PYTHON) + " " + QUARNEL_PYVISA_PERF_SCRIPT + " '" + resource + "' " +
+                            mode + " '" + command + "' " + std::to_string(reps);
+    FILE *p = popen(cmd.c_str(), "r");
+    if (!p)
+        return -1.0;
+    char line[64] = {};
+    const bool ok = std::fgets(line, sizeof line, p) != nullptr;
+    return (pclose(p) == 0 && ok) ? std::atof(line) : -1.0;
+}
+
+void printRow(const char *what, double ms, double plainMs, size_t bytes)
+{
+    if (ms < 0) {
+        std::printf("  %-34s %12s\n", what, "n/a");
+        return;
+    }
+    const double mbps = bytes ? bytes / (ms / 1000.0) / 1e6 : 0.0;
+    std::printf("  %-34s %10.3f ms", what, ms);
+    if (bytes)
+        std::printf(" %9.1f MB/s", mbps);
+    if (plainMs > 0)
+        std::printf("   x%.2f time, %.2f of plain throughput", ms / plainMs, plainMs / ms);
+    std::printf("\n");
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    bool quick = false, pyvisa = true;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--quick") == 0)
+            quick = true;
+        else if (std::strcmp(argv[i], "--no-pyvisa") == 0)
+            pyvisa = false;
+    }
+    b::Bench bench(b::testOptions());
+    std::string error;
+    if (!bench.start(&error)) {
+        std::fprintf(stderr, "bench: %s\n", error.c_str());
+        return 1;
+    }
+    const b::Instrument os = b::Instrument::Oscilloscope;
+    ViSession rm = VI_NULL, vxi = VI_NULL, sock = VI_NULL;
+    viOpenDefaultRM(&rm);
+    if (viOpen(rm, bench.resourceString(os).c_str(), VI_NO_LOCK, kTimeoutMs, &vxi) != VI_SUCCESS ||
+        viOpen(rm, bench.socketResourceString(os).c_str(), VI_NO_LOCK, kTimeoutMs, &sock) != VI_SUCCESS) {
+        std::fprintf(stderr, "cannot open the bench's oscilloscope\n");
+        return 1;
+    }
+    viSetAttribute(vxi, VI_ATTR_TMO_VALUE, kTimeoutMs);
+    viSetAttribute(sock, VI_ATTR_TMO_VALUE, kTimeoutMs);
+    PlainSocket plain(bench.address(os), bench.options().rawPort);
+    const std::string file = "/tmp/perf_lanvisa_" + std::to_string(::getpid()) + ".bin";
+
+    std::printf("liblanvisa benchmark (medians; ratios against the plain recv loop)\n");
+    for (size_t points : {kSmallPoints, kLargePoints}) {
+        const bool large = points == kLargePoints;
+        const int reps = large ? (quick ? 3 : 9) : (quick ? 20 : 200);
+        const int pyReps = large ? (quick ? 1 : 3) : (quick ? 5 : 50);
+        if (!queryOk(vxi, "INIT:CONT OFF;*OPC?\n") || !queryOk(vxi, "ACQ:POIN " + std::to_string(points) + ";*OPC?\n") ||
+            !queryOk(vxi, "FORM REAL,32;*OPC?\n") || !queryOk(vxi, "*TRG;*OPC?\n")) {
+            std::fprintf(stderr, "acquisition set-up failed\n");
+            return 1;
+        }
+        const size_t bytes = points * 4;
+        std::vector<char> raw(bytes + 64);
+        std::vector<unsigned char> buf(bytes + 64);
+
+        // Take the bench's trace once and serve it as a stored reply, so the
+        // figures measure the transfer, not the bench's waveform model. Bytes
+        // are set to 0x0A so that about one in 135 is, as in a real trace.
+        bench.clearFaults();
+        plain.send(kBlockCommand);
+        if (!plain.readBlock(raw))
+            return 1;
+        const size_t headerSize = 2 + static_cast<size_t>(raw[1] - '0');
+        std::string block(raw.data(), headerSize + bytes + 1);
+        uint32_t lcg = 12345;
+        for (size_t i = headerSize; i < headerSize + bytes; ++i) {
+            lcg = lcg * 1664525u + 1013904223u;
+            if ((lcg >> 8) % kLfEvery == 0)
+                block[i] = '\n';
+        }
+        b::Fault stored;
+        stored.instrument = os;
+        stored.kind = b::FaultKind::ReplaceReply;
+        stored.match = "CHAN1:DATA?";
+        stored.count = 0;
+        stored.text = block;
+        bench.addFault(stored);
+        const size_t lf = static_cast<size_t>(std::count(block.begin() + headerSize, block.end() - 1, '\n'));
+        std::printf("\n%zu points float32 = %zu bytes, one byte in %.0f is 0x0A, %d runs\n", points, bytes,
+                    lf ? double(bytes) / lf : 0.0, reps);
+
+        const double plainMs = timeMedianMs(reps, [&] { return plain.send(kBlockCommand) && plain.readBlock(raw); });
+        printRow("plain recv loop (raw socket)", plainMs, 0, bytes);
+        printRow("lanvisa SOCKET viRead", timeMedianMs(reps, [&] { return libReadBlock(sock, buf); }), plainMs, bytes);
+        printRow("lanvisa VXI-11 viRead", timeMedianMs(reps, [&] { return libReadBlock(vxi, buf); }), plainMs, bytes);
+        printRow("lanvisa SOCKET program way (file)", timeMedianMs(reps, [&] { return libReadBlockToFile(sock, file); }),
+                 plainMs, bytes);
+        printRow("lanvisa VXI-11 program way (file)", timeMedianMs(reps, [&] { return libReadBlockToFile(vxi, file); }),
+                 plainMs, bytes);
+        if (pyvisa) {
+            printRow("pyvisa-py SOCKET", pyvisaMs(bench.socketResourceString(os), "block", "CHAN1:DATA?", pyReps),
+                     plainMs, bytes);
+            printRow("pyvisa-py VXI-11", pyvisaMs(bench.resourceString(os), "block", "CHAN1:DATA?", pyReps), plainMs,
+                     bytes);
+        }
+    }
+
+    const int qReps = quick ? 100 : 2000;
+    std::printf("\nsmall query round trip (\"*OPC?\" -> \"1\\n\"), %d runs\n", qReps);
+    std::vector<char> line(256);
+    const double plainQ = timeMedianMs(qReps, [&] { return plain.send(kSmallQuery) && plain.readLine(line); });
+    printRow("plain socket send + recv", plainQ, 0, 0);
+    printRow("lanvisa SOCKET viQueryf", timeMedianMs(qReps, [&] { return queryOk(sock, kSmallQuery); }), plainQ, 0);
+    printRow("lanvisa VXI-11 viQueryf", timeMedianMs(qReps, [&] { return queryOk(vxi, kSmallQuery); }), plainQ, 0);
+    if (pyvisa) {
+        printRow("pyvisa-py SOCKET query", pyvisaMs(bench.socketResourceString(os), "query", "*OPC?", qReps / 10),
+                 plainQ, 0);
+        printRow("pyvisa-py VXI-11 query", pyvisaMs(bench.resourceString(os), "query", "*OPC?", qReps / 10), plainQ,
+                 0);
+    }
+    ::unlink(file.c_str());
+    viClose(rm);
+    return 0;
+}

@@ -1,0 +1,531 @@
+// End to end: liblanvisa.so's C API against the simulated bench, over VXI-11
+// and raw SOCKET. Every test that changes bench state clears it again; the
+// bench runs on addresses of its own so tests of other processes never meet it.
+#include "visa.h"
+
+#include "bench.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <thread>
+#include <type_traits>
+
+namespace b = quarnel::bench;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+enum class Proto { Vxi11, Socket };
+constexpr ViUInt32 kOpenTimeoutMs = 5000;
+constexpr ViUInt32 kIoTimeoutMs = 5000;
+constexpr ViUInt32 kShortTimeoutMs = 300;
+constexpr size_t kBenchReadChunk = 16u << 20; // the bench's largest device_read reply
+constexpr size_t kReplyBuffer = 20000;
+
+std::string readFile(const std::string &path)
+{
+    std::ifstream f(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+double elapsedMs(Clock::time_point since)
+{
+    return std::chrono::duration<double, std::milli>(Clock::now() - since).count();
+}
+
+/// Optional bench option: a small maxRecvSize (used when the bench offers it).
+template <class T, class = void> struct HasMaxRecvSize : std::false_type
+{
+};
+template <class T> struct HasMaxRecvSize<T, std::void_t<decltype(std::declval<T>().maxRecvSize)>> : std::true_type
+{
+};
+template <class Opts> bool setSmallMaxRecvSize(Opts &o, uint32_t size)
+{
+    if constexpr (HasMaxRecvSize<Opts>::value) {
+        o.maxRecvSize = size;
+        return true;
+    } else {
+        return false;
+    }
+}
+
+class BenchTest : public ::testing::TestWithParam<Proto>
+{
+public:
+    static void SetUpTestSuite()
+    {
+        s_bench = new b::Bench(b::testOptions());
+        std::string error;
+        ASSERT_TRUE(s_bench->start(&error)) << error;
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_bench;
+        s_bench = nullptr;
+    }
+
+protected:
+    void SetUp() override
+    {
+        ASSERT_NE(s_bench, nullptr);
+        s_bench->clearFaults();
+        ASSERT_EQ(viOpenDefaultRM(&m_rm), VI_SUCCESS);
+        m_vi = open(b::Instrument::Oscilloscope);
+        ASSERT_NE(m_vi, VI_NULL);
+        ASSERT_EQ(viSetAttribute(m_vi, VI_ATTR_TMO_VALUE, kIoTimeoutMs), VI_SUCCESS);
+    }
+    void TearDown() override
+    {
+        s_bench->clearFaults();
+        viClose(m_rm);
+        for (const std::string &f : m_files)
+            ::unlink(f.c_str());
+    }
+
+    std::string resource(b::Instrument i) const
+    {
+        return GetParam() == Proto::Vxi11 ? s_bench->resourceString(i) : s_bench->socketResourceString(i);
+    }
+    ViSession open(b::Instrument i)
+    {
+        ViSession vi = VI_NULL;
+        EXPECT_EQ(viOpen(m_rm, resource(i).c_str(), VI_NO_LOCK, kOpenTimeoutMs, &vi), VI_SUCCESS) << resource(i);
+        return vi;
+    }
+    std::string tempFile(const char *tag)
+    {
+        const std::string f = ::testing::TempDir() + "lanvisa_" + tag + "_" + std::to_string(::getpid()) + "_" +
+                              std::to_string(m_files.size()) + ".bin";
+        m_files.push_back(f);
+        return f;
+    }
+    /// The program's query: "%20000c" into a zeroed buffer.
+    ViStatus query(ViSession vi, const char *command, std::string &reply)
+    {
+        std::vector<char> buf(kReplyBuffer, 0);
+        const ViStatus st = viQueryf(vi, command, "%20000c", buf.data());
+        reply.assign(buf.data(), strnlen(buf.data(), buf.size()));
+        return st;
+    }
+    void command(const char *text)
+    {
+        std::string reply;
+        ASSERT_EQ(query(m_vi, text, reply), VI_SUCCESS) << text;
+        ASSERT_EQ(reply, "1\n") << text;
+    }
+    /// One acquisition of `points` float32 samples per channel.
+    void acquire(size_t points)
+    {
+        command("INIT:CONT OFF;*OPC?\n");
+        command(("ACQ:POIN " + std::to_string(points) + ";*OPC?\n").c_str());
+        command("FORM REAL,32;*OPC?\n");
+        command("*TRG;*OPC?\n");
+    }
+    /// The program's transfer: write, read "#n", read the digits, read the rest into a file.
+    ViStatus readBlockToFile(ViSession vi, const char *cmd, const std::string &path, size_t &length,
+                             ViUInt32 &fileCount)
+    {
+        ViStatus st = viWrite(vi, reinterpret_cast<ViConstBuf>(cmd), static_cast<ViUInt32>(strlen(cmd)), VI_NULL);
+        if (st != VI_SUCCESS)
+            return st;
+        unsigned char header[100] = {};
+        ViUInt32 got = 0;
+        st = viRead(vi, header, 2, &got);
+        if (st < VI_SUCCESS)
+            return st;
+        EXPECT_EQ(st, VI_SUCCESS_MAX_CNT);
+        EXPECT_EQ(header[0], '#');
+        const ViUInt32 digits = header[1] - '0';
+        st = viRead(vi, header, digits, &got);
+        if (st < VI_SUCCESS)
+            return st;
+        header[digits] = 0;
+        length = std::strtoul(reinterpret_cast<char *>(header), nullptr, 10);
+        return viReadToFile(vi, path.c_str(), static_cast<ViUInt32>(length + 10), &fileCount);
+    }
+
+    static b::Bench *s_bench;
+    ViSession m_rm = VI_NULL;
+    ViSession m_vi = VI_NULL;
+    std::vector<std::string> m_files;
+};
+
+b::Bench *BenchTest::s_bench = nullptr;
+
+b::Fault fault(b::FaultKind kind, const std::string &match)
+{
+    b::Fault f;
+    f.instrument = b::Instrument::Oscilloscope;
+    f.kind = kind;
+    f.match = match;
+    return f;
+}
+
+/// Bytes 0..255 repeated in a shuffled order: every byte value, many LFs.
+std::string binaryData(size_t n, unsigned seed)
+{
+    std::mt19937 gen(seed);
+    std::string s(n, '\0');
+    for (char &c : s)
+        c = static_cast<char>(gen() & 0xFF);
+    return s;
+}
+
+std::string blockOf(const std::string &data)
+{
+    const std::string len = std::to_string(data.size());
+    return "#" + std::to_string(len.size()) + len + data + "\n";
+}
+
+} // namespace
+
+TEST_P(BenchTest, IdentityAndOpcRoundTrips)
+{
+    std::string reply;
+    ASSERT_EQ(query(m_vi, "*IDN?\n", reply), VI_SUCCESS);
+    EXPECT_EQ(reply, s_bench->options().scopeIdentity + "\n");
+
+    ViSession sa = open(b::Instrument::SpectrumAnalyzer);
+    ASSERT_EQ(query(sa, "*IDN?\n", reply), VI_SUCCESS);
+    EXPECT_EQ(reply, s_bench->options().analyzerIdentity + "\n");
+
+    for (int i = 0; i < 50; ++i) {
+        ASSERT_EQ(query(m_vi, "*OPC?\n", reply), VI_SUCCESS);
+        ASSERT_EQ(reply, "1\n");
+        int one = 0;
+        ASSERT_EQ(viQueryf(sa, "*OPC?\n", "%d", &one), VI_SUCCESS);
+        ASSERT_EQ(one, 1);
+    }
+    // A number then a text query on the same session: no stale LF in between.
+    double range = 0;
+    ASSERT_EQ(viQueryf(m_vi, "TIM:RANG?\n", "%lf", &range), VI_SUCCESS);
+    EXPECT_GT(range, 0.0);
+    ASSERT_EQ(query(m_vi, "*OPC?\n", reply), VI_SUCCESS);
+    EXPECT_EQ(reply, "1\n");
+}
+
+TEST_P(BenchTest, KnownBinaryBlocksAreBitExact)
+{
+    for (size_t n : {size_t(5), size_t(1) << 20}) {
+        const std::string data = n == 5 ? std::string("\n#1\n\n", 5) : binaryData(n, 7);
+        b::Fault f = fault(b::FaultKind::ReplaceReply, "CHAN1:DATA?");
+        f.text = blockOf(data);
+        s_bench->addFault(f);
+        const std::string path = tempFile("known");
+        size_t length = 0;
+        ViUInt32 count = 0;
+        const ViStatus st = readBlockToFile(m_vi, "CHAN1:DATA?\n", path, length, count);
+        // END over VXI-11; the terminator over a socket.
+        EXPECT_EQ(st, GetParam() == Proto::Vxi11 ? VI_SUCCESS : VI_SUCCESS_TERM_CHAR);
+        EXPECT_EQ(length, n);
+        EXPECT_EQ(count, n + 1);
+        EXPECT_TRUE(readFile(path) == data + "\n") << "block of " << n << " bytes differs";
+        s_bench->clearFaults();
+    }
+}
+
+TEST_P(BenchTest, FortyMegabyteTraceSameOverBothProtocols)
+{
+    constexpr size_t kPoints = 10000000;
+    acquire(kPoints);
+    const std::string path = tempFile("trace");
+    size_t length = 0;
+    ViUInt32 count = 0;
+    ASSERT_GE(readBlockToFile(m_vi, "CHAN1:DATA?\n", path, length, count), VI_SUCCESS);
+    ASSERT_EQ(length, kPoints * 4);
+    ASSERT_EQ(count, length + 1);
+    const std::string viaThisSession = readFile(path);
+    EXPECT_EQ(viaThisSession.back(), '\n');
+
+    // The same acquisition through the other protocol, read in one viRead:
+    // over VXI-11 that reply comes in several device_read chunks, END on the last.
+    ViSession other = VI_NULL;
+    const std::string otherName = GetParam() == Proto::Vxi11 ? s_bench->socketResourceString(b::Instrument::Oscilloscope)
+                                                             : s_bench->resourceString(b::Instrument::Oscilloscope);
+    ASSERT_EQ(viOpen(m_rm, otherName.c_str(), VI_NO_LOCK, kOpenTimeoutMs, &other), VI_SUCCESS);
+    viSetAttribute(other, VI_ATTR_TMO_VALUE, kIoTimeoutMs);
+    const char cmd[] = "CHAN1:DATA?\n";
+    ASSERT_EQ(viWrite(other, reinterpret_cast<ViConstBuf>(cmd), sizeof cmd - 1, VI_NULL), VI_SUCCESS);
+    std::vector<unsigned char> whole(length + 64);
+    ViUInt32 got = 0;
+    const ViStatus st = viRead(other, whole.data(), static_cast<ViUInt32>(whole.size()), &got);
+    EXPECT_GE(st, VI_SUCCESS);
+    const std::string header = "#8" + std::to_string(length);
+    ASSERT_EQ(got, header.size() + length + 1);
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(whole.data()), header.size()), header);
+    EXPECT_TRUE(std::memcmp(whole.data() + header.size(), viaThisSession.data(), length + 1) == 0);
+}
+
+TEST_P(BenchTest, ReplyOfExactlyTheServersChunkSize)
+{
+    std::string text = binaryData(kBenchReadChunk - 1, 3);
+    for (char &c : text)
+        if (c == '\n')
+            c = 'x'; // a socket reply ends at its first LF
+    text += "\n";
+    b::Fault f = fault(b::FaultKind::ReplaceReply, "BIG?");
+    f.text = text;
+    s_bench->addFault(f);
+    const char cmd[] = "BIG?\n";
+    ASSERT_EQ(viWrite(m_vi, reinterpret_cast<ViConstBuf>(cmd), sizeof cmd - 1, VI_NULL), VI_SUCCESS);
+    std::vector<unsigned char> buf(2 * kBenchReadChunk);
+    ViUInt32 got = 0;
+    const ViStatus st = viRead(m_vi, buf.data(), static_cast<ViUInt32>(buf.size()), &got);
+    EXPECT_EQ(st, GetParam() == Proto::Vxi11 ? VI_SUCCESS : VI_SUCCESS_TERM_CHAR);
+    ASSERT_EQ(got, text.size());
+    EXPECT_TRUE(std::memcmp(buf.data(), text.data(), text.size()) == 0);
+    // Nothing is left over: the next query gets its own reply.
+    std::string reply;
+    ASSERT_EQ(query(m_vi, "*OPC?\n", reply), VI_SUCCESS);
+    EXPECT_EQ(reply, "1\n");
+}
+
+TEST_P(BenchTest, ReadsInPiecesAndTerminationCharacter)
+{
+    const std::string idn = s_bench->options().scopeIdentity + "\n";
+    const char cmd[] = "*IDN?\n";
+    // Pieces of 7 bytes: MAX_CNT until the piece that holds the end.
+    ASSERT_EQ(viWrite(m_vi, reinterpret_cast<ViConstBuf>(cmd), sizeof cmd - 1, VI_NULL), VI_SUCCESS);
+    std::string joined;
+    ViStatus st = VI_SUCCESS_MAX_CNT;
+    while (st == VI_SUCCESS_MAX_CNT && joined.size() < idn.size() + 7) {
+        unsigned char piece[7];
+        ViUInt32 got = 0;
+        st = viRead(m_vi, piece, sizeof piece, &got);
+        joined.append(reinterpret_cast<char *>(piece), got);
+    }
+    EXPECT_EQ(joined, idn);
+    EXPECT_EQ(st, GetParam() == Proto::Vxi11 ? VI_SUCCESS : VI_SUCCESS_TERM_CHAR);
+
+    // Termination character ',' enabled: each read ends just after a comma.
+    ASSERT_EQ(viSetAttribute(m_vi, VI_ATTR_TERMCHAR, ','), VI_SUCCESS);
+    ASSERT_EQ(viSetAttribute(m_vi, VI_ATTR_TERMCHAR_EN, VI_TRUE), VI_SUCCESS);
+    ASSERT_EQ(viWrite(m_vi, reinterpret_cast<ViConstBuf>(cmd), sizeof cmd - 1, VI_NULL), VI_SUCCESS);
+    char field[256] = {};
+    ViUInt32 got = 0;
+    ASSERT_EQ(viRead(m_vi, reinterpret_cast<ViBuf>(field), sizeof field, &got), VI_SUCCESS_TERM_CHAR);
+    EXPECT_EQ(std::string(field, got), idn.substr(0, idn.find(',') + 1));
+    ASSERT_EQ(viRead(m_vi, reinterpret_cast<ViBuf>(field), sizeof field, &got), VI_SUCCESS_TERM_CHAR);
+    const size_t second = idn.find(',') + 1;
+    EXPECT_EQ(std::string(field, got), idn.substr(second, idn.find(',', second) + 1 - second));
+    viClear(m_vi);
+}
+
+TEST_P(BenchTest, TimeOutThenTheNextReplyIsTheRightOne)
+{
+    ASSERT_EQ(viSetAttribute(m_vi, VI_ATTR_TMO_VALUE, kShortTimeoutMs), VI_SUCCESS);
+    b::Fault slow = fault(b::FaultKind::SlowReply, "*IDN?");
+    slow.delayMs = 3 * kShortTimeoutMs;
+    s_bench->addFault(slow);
+    std::string reply = "unchanged";
+    const auto t0 = Clock::now();
+    EXPECT_EQ(query(m_vi, "*IDN?\n", reply), VI_ERROR_TMO);
+    const double ms = elapsedMs(t0);
+    EXPECT_GE(ms, kShortTimeoutMs * 0.9);
+    EXPECT_LT(ms, kShortTimeoutMs + 2000.0) << "one deadline per operation";
+    // Let the late identity reply arrive, then ask something else.
+    std::this_thread::sleep_for(std::chrono::milliseconds(4 * kShortTimeoutMs));
+    ASSERT_EQ(viSetAttribute(m_vi, VI_ATTR_TMO_VALUE, kIoTimeoutMs), VI_SUCCESS);
+    ASSERT_EQ(query(m_vi, "*OPC?\n", reply), VI_SUCCESS);
+    EXPECT_EQ(reply, "1\n") << "a late reply was taken as the answer to the next query";
+
+    // A query the instrument never answers.
+    s_bench->addFault(fault(b::FaultKind::NoReply, "SYST:ERR?"));
+    ASSERT_EQ(viSetAttribute(m_vi, VI_ATTR_TMO_VALUE, kShortTimeoutMs), VI_SUCCESS);
+    EXPECT_EQ(query(m_vi, "SYST:ERR?\n", reply), VI_ERROR_TMO);
+    ASSERT_EQ(viSetAttribute(m_vi, VI_ATTR_TMO_VALUE, kIoTimeoutMs), VI_SUCCESS);
+    ASSERT_EQ(query(m_vi, "*OPC?\n", reply), VI_SUCCESS);
+    EXPECT_EQ(reply, "1\n");
+}
+
+TEST_P(BenchTest, DroppedConnectionIsReportedAndStays)
+{
+    acquire(20000);
+    b::Fault drop = fault(b::FaultKind::DropConnection, "CHAN1:DATA?");
+    drop.afterBytes = 100;
+    s_bench->addFault(drop);
+    const std::string path = tempFile("drop");
+    size_t length = 0;
+    ViUInt32 count = 0;
+    EXPECT_EQ(readBlockToFile(m_vi, "CHAN1:DATA?\n", path, length, count), VI_ERROR_CONN_LOST);
+    EXPECT_LT(count, 100u);
+    std::string reply;
+    EXPECT_EQ(query(m_vi, "*OPC?\n", reply), VI_ERROR_CONN_LOST);
+    // A fresh session works again.
+    ViSession again = open(b::Instrument::Oscilloscope);
+    ASSERT_EQ(query(again, "*OPC?\n", reply), VI_SUCCESS);
+}
+
+TEST_P(BenchTest, GoToLocalReachesTheBench)
+{
+    s_bench->clearLog(b::Instrument::Oscilloscope);
+    const ViStatus st = viGpibControlREN(m_vi, VI_GPIB_REN_ADDRESS_GTL);
+    if (GetParam() == Proto::Socket) {
+        EXPECT_EQ(st, VI_ERROR_NSUP_OPER); // a raw socket has no remote/local state
+        return;
+    }
+    EXPECT_EQ(st, VI_SUCCESS);
+    bool seen = false;
+    for (const b::LogEntry &e : s_bench->log(b::Instrument::Oscilloscope))
+        seen = seen || (e.kind == b::LogKind::Procedure && e.text == "device_local");
+    EXPECT_TRUE(seen);
+    EXPECT_EQ(viGpibControlREN(m_vi, 7), VI_ERROR_INV_MODE);
+
+    // An RPC the server never answers times out within the session's budget.
+    s_bench->addFault(fault(b::FaultKind::NoReply, "device_local"));
+    ASSERT_EQ(viSetAttribute(m_vi, VI_ATTR_TMO_VALUE, kShortTimeoutMs), VI_SUCCESS);
+    const auto t0 = Clock::now();
+    EXPECT_EQ(viGpibControlREN(m_vi, VI_GPIB_REN_ADDRESS_GTL), VI_ERROR_TMO);
+    EXPECT_LT(elapsedMs(t0), kShortTimeoutMs + 2000.0);
+    ASSERT_EQ(viSetAttribute(m_vi, VI_ATTR_TMO_VALUE, kIoTimeoutMs), VI_SUCCESS);
+    std::string reply;
+    ASSERT_EQ(query(m_vi, "*OPC?\n", reply), VI_SUCCESS);
+    EXPECT_EQ(reply, "1\n");
+}
+
+TEST_P(BenchTest, WritesLongerThanMaxRecvSizeAreSplit)
+{
+    // 1.5 MB in one viWrite: over VXI-11 it must go out as several device_write
+    // calls (the bench refuses a single call above its maxRecvSize with error 5).
+    std::string big(3 << 19, ' ');
+    big += "*OPC?\n";
+    ViUInt32 written = 0;
+    EXPECT_EQ(viWrite(m_vi, reinterpret_cast<ViConstBuf>(big.data()), static_cast<ViUInt32>(big.size()), &written),
+              VI_SUCCESS);
+    EXPECT_EQ(written, big.size());
+    viClear(m_vi);
+    std::string reply;
+    ASSERT_EQ(query(m_vi, "*OPC?\n", reply), VI_SUCCESS);
+    EXPECT_EQ(reply, "1\n");
+}
+
+TEST(BenchSmallMaxRecvSize, SplitWritesReachTheInstrumentWhole)
+{
+    b::Options o = b::testOptions();
+    if (!setSmallMaxRecvSize(o, 1024))
+        GTEST_SKIP() << "the bench has no maxRecvSize option yet";
+    b::Bench bench(o);
+    ASSERT_TRUE(bench.start());
+    ViSession rm = VI_NULL, vi = VI_NULL;
+    ASSERT_EQ(viOpenDefaultRM(&rm), VI_SUCCESS);
+    ASSERT_EQ(viOpen(rm, bench.resourceString(b::Instrument::Oscilloscope).c_str(), VI_NO_LOCK, kOpenTimeoutMs, &vi),
+              VI_SUCCESS);
+    const std::string cmd = "*IDN?" + std::string(5000, ' ') + "\n";
+    ASSERT_EQ(viWrite(vi, reinterpret_cast<ViConstBuf>(cmd.data()), static_cast<ViUInt32>(cmd.size()), VI_NULL),
+              VI_SUCCESS);
+    char buf[256] = {};
+    ViUInt32 got = 0;
+    EXPECT_EQ(viRead(vi, reinterpret_cast<ViBuf>(buf), sizeof buf, &got), VI_SUCCESS);
+    EXPECT_EQ(std::string(buf, got), o.scopeIdentity + "\n");
+    const auto msgs = bench.messages(b::Instrument::Oscilloscope);
+    ASSERT_FALSE(msgs.empty());
+    EXPECT_EQ(msgs.back(), cmd);
+    viClose(rm);
+}
+
+TEST_P(BenchTest, SessionsAttributesAndErrors)
+{
+    // Status byte, device clear, attributes.
+    ViUInt16 stb = 0xFFFF;
+    if (GetParam() == Proto::Vxi11) {
+        EXPECT_EQ(viReadSTB(m_vi, &stb), VI_SUCCESS);
+        EXPECT_LE(stb, 0xFF);
+    } else {
+        EXPECT_EQ(viReadSTB(m_vi, &stb), VI_ERROR_INV_SETUP);
+        ASSERT_EQ(viSetAttribute(m_vi, VI_ATTR_IO_PROT, VI_PROT_4882_STRS), VI_SUCCESS);
+        EXPECT_EQ(viReadSTB(m_vi, &stb), VI_SUCCESS);
+    }
+    EXPECT_EQ(viClear(m_vi), VI_SUCCESS);
+    char text[VI_FIND_BUFLEN] = {};
+    ASSERT_EQ(viGetAttribute(m_vi, VI_ATTR_RSRC_CLASS, text), VI_SUCCESS);
+    EXPECT_STREQ(text, GetParam() == Proto::Vxi11 ? "INSTR" : "SOCKET");
+    ASSERT_EQ(viGetAttribute(m_vi, VI_ATTR_TCPIP_ADDR, text), VI_SUCCESS);
+    EXPECT_EQ(std::string(text), s_bench->address(b::Instrument::Oscilloscope));
+    ViUInt32 tmo = 0;
+    ASSERT_EQ(viGetAttribute(m_vi, VI_ATTR_TMO_VALUE, &tmo), VI_SUCCESS);
+    EXPECT_EQ(tmo, kIoTimeoutMs);
+    ViBoolean flag = 7;
+    ASSERT_EQ(viGetAttribute(m_vi, VI_ATTR_TERMCHAR_EN, &flag), VI_SUCCESS);
+    EXPECT_EQ(flag, GetParam() == Proto::Vxi11 ? VI_FALSE : VI_TRUE);
+    EXPECT_EQ(viSetAttribute(m_vi, VI_ATTR_RSRC_NAME, 0), VI_ERROR_ATTR_READONLY);
+    EXPECT_EQ(viSetAttribute(m_vi, VI_ATTR_TERMCHAR, 256), VI_ERROR_NSUP_ATTR_STATE);
+    EXPECT_EQ(viSetAttribute(m_vi, 0x3FFF7777, 0), VI_ERROR_NSUP_ATTR);
+
+    // viReadToFile with a count far beyond the reply stops at the end, bounded memory.
+    const char idn[] = "*IDN?\n";
+    ASSERT_EQ(viWrite(m_vi, reinterpret_cast<ViConstBuf>(idn), sizeof idn - 1, VI_NULL), VI_SUCCESS);
+    const std::string path = tempFile("huge");
+    ViUInt32 count = 0;
+    EXPECT_GE(viReadToFile(m_vi, path.c_str(), 999999999u + 10u, &count), VI_SUCCESS);
+    EXPECT_EQ(readFile(path), s_bench->options().scopeIdentity + "\n");
+    EXPECT_EQ(count, readFile(path).size());
+    EXPECT_EQ(viReadToFile(m_vi, "/nonexistent-dir/x.bin", 10, &count), VI_ERROR_FILE_ACCESS);
+
+    // Opening: bad names, nothing listening, HiSLIP, wrong session kinds.
+    ViSession vi = VI_NULL;
+    EXPECT_EQ(viOpen(m_rm, "TCPIP::bad name::INSTR", VI_NO_LOCK, kOpenTimeoutMs, &vi), VI_ERROR_INV_RSRC_NAME);
+    EXPECT_EQ(viOpen(m_rm, "TCPIP::127.0.0.1::hislip0::INSTR", VI_NO_LOCK, kOpenTimeoutMs, &vi), VI_ERROR_NSUP_OPER);
+    const std::string nobody = "TCPIP::" + b::uniqueLoopbackAddresses(1)[0] + "::INSTR";
+    EXPECT_EQ(viOpen(m_rm, nobody.c_str(), VI_NO_LOCK, kOpenTimeoutMs, &vi), VI_ERROR_RSRC_NFOUND);
+    EXPECT_EQ(viOpen(m_vi, resource(b::Instrument::Oscilloscope).c_str(), VI_NO_LOCK, kOpenTimeoutMs, &vi),
+              VI_ERROR_NSUP_OPER);
+    EXPECT_EQ(viOpen(m_rm, resource(b::Instrument::Oscilloscope).c_str(), VI_SHARED_LOCK, kOpenTimeoutMs, &vi),
+              VI_ERROR_INV_ACC_MODE);
+    EXPECT_EQ(viWrite(m_rm, reinterpret_cast<ViConstBuf>(idn), 6, VI_NULL), VI_ERROR_NSUP_OPER);
+
+    // Closing the manager closes its sessions; their handles are dead afterwards.
+    ViSession rm2 = VI_NULL, child = VI_NULL;
+    ASSERT_EQ(viOpenDefaultRM(&rm2), VI_SUCCESS);
+    ASSERT_EQ(viOpen(rm2, resource(b::Instrument::VideoAnalyzer).c_str(), VI_NO_LOCK, kOpenTimeoutMs, &child),
+              VI_SUCCESS);
+    EXPECT_EQ(viClose(rm2), VI_SUCCESS);
+    std::string reply;
+    EXPECT_EQ(query(child, "*OPC?\n", reply), VI_ERROR_INV_OBJECT);
+    EXPECT_EQ(viClose(child), VI_ERROR_INV_OBJECT);
+    EXPECT_EQ(viClose(VI_NULL), VI_WARN_NULL_OBJECT);
+    EXPECT_EQ(viStatusDesc(m_vi, VI_ERROR_TMO, text), VI_SUCCESS);
+    EXPECT_NE(std::string(text).find("VI_ERROR_TMO"), std::string::npos);
+    EXPECT_EQ(viStatusDesc(m_vi, 0x12345, text), VI_WARN_UNKNOWN_STATUS);
+}
+
+TEST_P(BenchTest, ConcurrentSessionsFromSeveralThreads)
+{
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    const std::vector<b::Instrument> instruments = {b::Instrument::Oscilloscope, b::Instrument::SpectrumAnalyzer,
+                                                    b::Instrument::VideoAnalyzer, b::Instrument::Oscilloscope};
+    for (b::Instrument inst : instruments) {
+        threads.emplace_back([&, inst] {
+            ViSession vi = VI_NULL;
+            if (viOpen(m_rm, resource(inst).c_str(), VI_NO_LOCK, kOpenTimeoutMs, &vi) != VI_SUCCESS) {
+                ++failures;
+                return;
+            }
+            for (int i = 0; i < 30; ++i) {
+                std::string reply;
+                if (query(vi, "*OPC?\n", reply) != VI_SUCCESS || reply != "1\n")
+                    ++failures;
+                if (query(m_vi, "*OPC?\n", reply) != VI_SUCCESS || reply != "1\n") // shared session
+                    ++failures;
+            }
+            viClose(vi);
+        });
+    }
+    for (auto &t : threads)
+        t.join();
+    EXPECT_EQ(failures.load(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Lanvisa, BenchTest, ::testing::Values(Proto::Vxi11, Proto::Socket),
+                         [](const ::testing::TestParamInfo<Proto> &info) {
+                             return info.param == Proto::Vxi11 ? "Vxi11" : "Socket";
+                         });
