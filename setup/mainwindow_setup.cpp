@@ -1,0 +1,114 @@
+// The three Init buttons: read the form, run the instrument's set-up
+// sequence on its session, show "Ready" or "Init".
+#include "mainwindow.h"
+
+#include "globals.h"
+#include "sequence.h"
+#include "ui_mainwindow.h"
+#include "visabinding.h"
+#include "visaquery.h"
+
+#include <QCoreApplication>
+
+namespace {
+
+constexpr ViUInt32 kOpenTimeoutMs = 10000;
+
+// Runs a set-up on the instrument at `resource`. A session left from an
+// earlier press is closed first: it would otherwise stay open unreferenced,
+// and a failed open must not leave the old session to receive the commands.
+ViStatus runSetup(const setup::Sequence& seq, ViSession rm, const QString& resource,
+                  ViSession* hdl)
+{
+    if (*hdl != VI_NULL) {
+        VisaClose(*hdl);
+        *hdl = VI_NULL;
+    }
+    const auto send = [&](const setup::Step* step, QString* reply) -> ViStatus {
+        if (!step)
+            return VisaGpibControlREN(*hdl, VI_GPIB_REN_ADDRESS_GTL);
+        switch (step->kind) {
+        case setup::StepKind::Open:
+            return VisaOpen(rm, resource, VI_NO_LOCK, kOpenTimeoutMs, hdl);
+        case setup::StepKind::SetTimeout:
+            return VisaSetAttribute(*hdl, VI_ATTR_TMO_VALUE, step->timeoutMs);
+        case setup::StepKind::Query:
+            return VisaQuery(*hdl, step->command, reply);
+        }
+        return VI_ERROR_NSUP_OPER;
+    };
+    return setup::run(seq, send).status;
+}
+
+bool isChecked(const QCheckBox* box)
+{
+    return box->checkState() != Qt::Unchecked;
+}
+
+// Shows the outcome on the button; the readiness protocol knows only these two texts.
+void showOutcome(QPushButton* button, bool ready)
+{
+    button->setText(ready ? QStringLiteral("Ready") : QStringLiteral("Init"));
+}
+
+}  // namespace
+
+void MainWindow::on_OsInit_clicked()
+{
+    ui->OsInit->setText(QStringLiteral("Init"));
+    QCoreApplication::processEvents();
+    if (!visaOk) {
+        UndimStart();
+        return;
+    }
+
+    trgLvl = ui->OsTrgLvl->text().toDouble();
+    setup::OscilloscopeParams p;
+    p.type = g_osTyp;
+    p.reset = isChecked(ui->OsRst);
+    p.ifDemod = isChecked(ui->SaIfDem);
+    p.triggerLevel = trgLvl;
+
+    const ViStatus st = runSetup(setup::oscilloscopeSequence(p), rm, ui->OsIp->text(), &osHdl);
+    showOutcome(ui->OsInit, st == VI_SUCCESS);
+    UndimStart();
+}
+
+void MainWindow::on_SaInit_clicked()
+{
+    ui->SaInit->setText(QStringLiteral("Init"));
+    QCoreApplication::processEvents();
+    if (!visaOk) {
+        UndimStart();
+        return;
+    }
+
+    ctrFrq = ui->SaFrq->text().toDouble();
+    setup::AnalyzerParams p;
+    p.oscilloscopeType = g_osTyp;
+    // Reset like the other two instruments when its box is ticked.
+    p.reset = isChecked(ui->SaRst);
+    p.centreFrequency = ctrFrq;
+
+    const ViStatus st = runSetup(setup::analyzerSequence(p), rm, ui->SaIp->text(), &saHdl);
+    showOutcome(ui->SaInit, st == VI_SUCCESS);
+    UndimStart();
+}
+
+void MainWindow::on_VaInit_clicked()
+{
+    ui->VaInit->setText(QStringLiteral("Init"));
+    QCoreApplication::processEvents();
+    if (!visaOk) {
+        UndimStart();
+        return;
+    }
+
+    setup::VideoParams p;
+    p.reset = isChecked(ui->VaRst);
+    p.threshold = ui->VaThres->text().toDouble();
+
+    const ViStatus st = runSetup(setup::videoSequence(p), rm, ui->VaIp->text(), &vaHdl);
+    showOutcome(ui->VaInit, st == VI_SUCCESS);
+    UndimStart();
+}
