@@ -1,0 +1,383 @@
+#include "benchtestutil.h"
+
+#include "protocol/portmap.h"
+#include "protocol/recordmark.h"
+#include "protocol/vxi11.h"
+
+#include <arpa/inet.h>
+#include <cmath>
+#include <cstring>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace p = quarnel::protocol;
+
+namespace benchtest {
+
+std::string Talker::ask(const std::string &message)
+{
+    core.feed(instrument, link, message.data(), message.size(), true, Transport::Vxi11, 1, 1);
+    std::string reply = link.reply.data;
+    link.reply.clear();
+    return reply;
+}
+
+bool decodeBlock(const std::string &reply, std::vector<float> &values)
+{
+    values.clear();
+    if (reply.size() < 3 || reply[0] != '#' || reply[1] < '1' || reply[1] > '9')
+        return false;
+    size_t n = static_cast<size_t>(reply[1] - '0');
+    if (reply.size() < 2 + n)
+        return false;
+    size_t length = std::stoul(reply.substr(2, n));
+    if (reply.size() != 2 + n + length + 1 || reply.back() != '\n')
+        return false;
+    values.resize(length / 4);
+    const unsigned char *d = reinterpret_cast<const unsigned char *>(reply.data()) + 2 + n;
+    for (size_t i = 0; i < values.size(); ++i) {
+        uint32_t bits = d[4 * i] | (d[4 * i + 1] << 8) | (d[4 * i + 2] << 16) | (static_cast<uint32_t>(d[4 * i + 3]) << 24);
+        std::memcpy(&values[i], &bits, 4);
+    }
+    return true;
+}
+
+std::vector<std::string> scopeSetupFirst(bool ifDemod, const std::string &level)
+{
+    std::vector<std::string> s = {"SYST:ERR?\n", "*RST;*OPC?\n", "ACQ:POIN:AUTO 1;*OPC?\n", "TIM:RANG 1.0;*OPC?\n",
+                                  "ACQ:POIN 20000;*OPC?\n", "EXP:WAV:RAW ON;*OPC?\n", "CHAN1 ON;STOP;*OPC?\n",
+                                  "SYST:DISP:UPD ON;*OPC?\n", "CHAN1 ON;CHAN1:RANG 0.5;*OPC?\n",
+                                  "CHAN1:POS -2.0;CHAN1:COUP DC;*OPC?\n", "CHAN2 ON;CHAN2:RANG 0.5;*OPC?\n",
+                                  "CHAN2:POS -2.0;CHAN2:COUP DC;*OPC?\n"};
+    if (ifDemod) {
+        s.push_back("CHAN3 ON;CHAN3:RANG 0.5;*OPC?\n");
+        s.push_back("CHAN3:POS -3.0;CHAN3:COUP DC;*OPC?\n");
+        s.push_back("CHAN3:TYPE RMS;*OPC?\n");
+    }
+    for (const char *c : {"TIM:SCAL 100e-3;TIM:REF 50;TRIG3:OFFS:LIM 0;*OPC?\n", "CHAN3:SCAL 200e-3;*OPC?\n",
+                          "CHAN:DIGF:CUT 100e3;*OPC?\n", "CHAN1:BAND B20;*OPC?\n"})
+        s.push_back(c);
+    s.push_back("TRIG1:LEV1 " + level + ";*OPC?\n");
+    for (const char *c : {"TRIG1:MODE NORM;*OPC?\n", "TRIG1:ANED:NREJ ON;*OPC?\n", "TRIG1:HOLD:MODE TIME;*OPC?\n",
+                          "TRIG1:HOLD:TIME 1.3;*OPC?\n", "TRIG1:OUT:STAT ON;*OPC?\n", "FORM ASC;*OPC?\n",
+                          "EXP:WAV:INCX OFF;*OPC?\n", "RUN;*OPC?\n"})
+        s.push_back(c);
+    return s;
+}
+
+std::vector<std::string> scopeSetupSecond(const std::string &level)
+{
+    std::vector<std::string> s = {"SYST:ERR?\n", "*RST;*OPC?\n", "TRIG:B:ENAB OFF;*OPC?\n",
+                                  "TRIG:A:TYPE EDGE;*OPC?\n", "TRIG:A:SOUR CH1;*OPC?\n", "TRIG:A:ENAB ON;*OPC?\n",
+                                  "TRIG:A:MODE NORM;*OPC?\n", "TRIG:A:EDGE:SLOP POS;*OPC?\n",
+                                  "TRIG:A:EDGE:COUP DC;*OPC?\n", "TRIG:A:EDGE:FILT:LPAS ON;*OPC?\n"};
+    s.push_back("TRIG:A:LEV1 " + level + ";*OPC?\n");
+    for (const char *c : {"ACQ:WRAT MSAM;*OPC?\n", "TIM:SCAL 0.1;*OPC?\n", "TIM:POS 0.0;*OPC?\n",
+                          "TIM:REF 50;*OPC?\n", "CHAN2:STAT ON;*OPC?\n", "CHAN2:SCAL 0.05;*OPC?\n",
+                          "CHAN2:POS -3.0;*OPC?\n", "CHAN2:COUP DCL;*OPC?\n", "CHAN2:TYPE SAMP;*OPC?\n",
+                          "CHAN2:BAND B20;*OPC?\n", "CHAN1:STAT ON;*OPC?\n", "CHAN1:SCAL 0.05;*OPC?\n",
+                          "CHAN1:POS -3.0;*OPC?\n", "CHAN1:COUP DCL;*OPC?\n", "CHAN1:TYPE SAMP;*OPC?\n",
+                          "CHAN1:BAND B20;*OPC?\n"})
+        s.push_back(c);
+    return s;
+}
+
+std::vector<std::string> analyzerSetup(bool firstFamily)
+{
+    std::vector<std::string> s = {"*IDN?\n", "FREQ:MODE SW;*OPC?\n", "DISP:TRAC:Y:RLEV 0.0;*OPC?\n",
+                                  "INP1:ATT 0.0;*OPC?\n", "FREQ:CENT 5.192e+09;*OPC?\n", "FREQ:SPAN 0;*OPC?\n",
+                                  "TRIG1:SOUR EXT;*OPC?\n"};
+    s.push_back(firstFamily ? "SWE:TIME 1;*OPC?\n" : "SWE:TIME 1.2;*OPC?\n");
+    for (const char *c : {"SWE:POIN 20001;*OPC?\n", "SWE:TYPE SWE;SWE:OPT;BWID:FFT AUTO;*OPC?\n", "BWID 50e6;*OPC?\n",
+                          "BWID:VID 20e3;*OPC?\n", "TRIG1:HOLD -0.6;*OPC?\n", "TRIG1:SLOP POS;*OPC?\n",
+                          "TRIG1:SLOP POS;*OPC?\n", "OUTP:IF VID;*OPC?\n", "OUTP:IF:IFFR 2.0;*OPC?\n"})
+        s.push_back(c);
+    return s;
+}
+
+std::vector<std::string> videoSetup()
+{
+    return {"*RST;*OPC?\n", "SYST:DISP:UPD ON;*OPC?\n", "CONF:AVDA:TTV:APL:THR 35;*OPC?\n",
+            "CONF:AVDA:TTV:APL:HYST 5;*OPC?\n", "INIT:AVDA;*OPC?\n"};
+}
+
+Edges findEdges(const std::vector<float> &d1, const std::vector<float> &d2raw, const std::vector<float> &d3,
+                int family)
+{
+    Edges e;
+    const size_t pts = d1.size();
+    auto axis = [&](double k) {
+        return family == 0 ? k / (pts - 1.0) - 0.5 : (k * 1.2) / (pts - 1.0) - 0.6;
+    };
+    std::vector<double> d2(d2raw.begin(), d2raw.end());
+    double mn = d2.empty() ? 0 : d2[0], mx = mn;
+    for (double v : d2) {
+        mn = std::min(mn, v);
+        mx = std::max(mx, v);
+    }
+    double factor = 0.2 / (mx - mn);
+    for (double &v : d2)
+        v = (v - mn) * factor;
+    size_t isrc = pts;
+    for (size_t k = 0; k < pts; ++k)
+        if (d1[k] - d1[0] > 0.035) {
+            isrc = k;
+            break;
+        }
+    size_t irf = pts;
+    for (size_t i = isrc; i < pts && i + 7 < d2.size(); ++i) {
+        bool all = true;
+        for (size_t j = 0; j < 8; ++j)
+            all = all && d2[i + j] > 0.05;
+        if (all) {
+            irf = i;
+            break;
+        }
+    }
+    size_t isnk = pts;
+    for (size_t k = 0; k < std::min(pts, d3.size()); ++k)
+        if (d3[k] >= 0.06) {
+            isnk = k;
+            break;
+        }
+    e.sourceFound = isrc < pts;
+    e.rfFound = irf < pts;
+    e.sinkFound = isnk < pts;
+    e.tsrc = axis(static_cast<double>(isrc));
+    e.trf = axis(static_cast<double>(irf));
+    e.tsnk = axis(static_cast<double>(isnk));
+    e.src2RfMs = (e.trf - e.tsrc) * 1000.0;
+    e.src2SnkMs = (e.tsnk - e.tsrc) * 1000.0;
+    return e;
+}
+
+// ---- VXI-11 client ------------------------------------------------------------------------
+
+int connectTcp(const std::string &address, uint16_t port)
+{
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a;
+    std::memset(&a, 0, sizeof a);
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    inet_pton(AF_INET, address.c_str(), &a.sin_addr);
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) < 0) {
+        ::close(fd);
+        return -1;
+    }
+    int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    return fd;
+}
+
+bool readUntil(int fd, std::string &out, char terminator, int timeoutMs)
+{
+    for (;;) {
+        pollfd pfd{fd, POLLIN, 0};
+        if (::poll(&pfd, 1, timeoutMs) <= 0)
+            return false;
+        char c;
+        ssize_t n = ::recv(fd, &c, 1, 0);
+        if (n <= 0)
+            return false;
+        out += c;
+        if (c == terminator)
+            return true;
+    }
+}
+
+static bool recvRecord(int fd, std::vector<uint8_t> &record, int timeoutMs)
+{
+    p::RecordAssembler assembler(64u << 20);
+    uint8_t buf[4096];
+    for (;;) {
+        pollfd pfd{fd, POLLIN, 0};
+        if (::poll(&pfd, 1, timeoutMs) <= 0)
+            return false;
+        // Only the reply to the one outstanding call is in flight.
+        ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        if (n <= 0)
+            return false;
+        size_t used = 0;
+        auto st = assembler.feed(buf, static_cast<size_t>(n), used);
+        if (st == p::RecordAssembler::Status::Complete) {
+            record = assembler.takeRecord();
+            return true;
+        }
+        if (st == p::RecordAssembler::Status::TooLarge)
+            return false;
+    }
+}
+
+Vxi11Client::~Vxi11Client() { close(); }
+
+void Vxi11Client::close()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+}
+
+uint32_t Vxi11Client::getPort(const std::string &address, uint16_t pmapPort, uint32_t program)
+{
+    int fd = connectTcp(address, pmapPort);
+    if (fd < 0)
+        return 0;
+    p::XdrWriter w = p::XdrWriter::forRecord();
+    p::encodeGetPortCall(w, 7, p::PmapMapping{program, 1, p::kIpProtoTcp, 0});
+    w.finishRecord();
+    ::send(fd, w.bytes().data(), w.size(), MSG_NOSIGNAL);
+    std::vector<uint8_t> rec;
+    uint32_t port = 0;
+    if (recvRecord(fd, rec, 2000)) {
+        p::XdrReader r(rec.data(), rec.size());
+        p::ReplyHeader h;
+        if (p::decodeReplyHeader(r, h) && h.succeeded())
+            p::decodeGetPortResult(r, port);
+    }
+    ::close(fd);
+    return port;
+}
+
+bool Vxi11Client::connect(const std::string &address, uint16_t port)
+{
+    m_fd = connectTcp(address, port);
+    return m_fd >= 0;
+}
+
+std::vector<uint8_t> Vxi11Client::call(uint32_t proc, const std::vector<uint8_t> &args, bool &ok, int timeoutMs)
+{
+    ok = false;
+    p::XdrWriter w = p::XdrWriter::forRecord();
+    uint32_t xid = m_xid++;
+    p::encodeCallHeader(w, p::CallHeader{xid, p::kDeviceCoreProgram, 1, proc});
+    w.bytes().insert(w.bytes().end(), args.begin(), args.end());
+    w.finishRecord();
+    if (::send(m_fd, w.bytes().data(), w.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(w.size()))
+        return {};
+    std::vector<uint8_t> rec;
+    if (!recvRecord(m_fd, rec, timeoutMs))
+        return {};
+    p::XdrReader r(rec.data(), rec.size());
+    p::ReplyHeader h;
+    if (!p::decodeReplyHeader(r, h) || h.xid != xid || !h.succeeded())
+        return {};
+    ok = true;
+    return std::vector<uint8_t>(rec.begin() + static_cast<long>(r.offset()), rec.end());
+}
+
+template <class T> static std::vector<uint8_t> encoded(const T &v)
+{
+    p::XdrWriter w;
+    p::encode(w, v);
+    return w.take();
+}
+
+int32_t Vxi11Client::createLink(const std::string &device)
+{
+    p::CreateLinkParms parms;
+    parms.clientId = 42;
+    parms.device = device;
+    bool ok;
+    auto body = call(static_cast<uint32_t>(p::CoreProc::CreateLink), encoded(parms), ok);
+    if (!ok)
+        return -1;
+    p::XdrReader r(body.data(), body.size());
+    p::CreateLinkResp resp;
+    if (!p::decode(r, resp))
+        return -1;
+    m_lid = resp.lid;
+    return resp.error;
+}
+
+int32_t Vxi11Client::write(const std::string &data, int32_t flags, uint32_t ioTimeout)
+{
+    p::DeviceWriteParms parms;
+    parms.lid = m_lid;
+    parms.ioTimeout = ioTimeout;
+    parms.flags = flags;
+    parms.data = p::ByteView(reinterpret_cast<const uint8_t *>(data.data()), data.size());
+    bool ok;
+    auto body = call(static_cast<uint32_t>(p::CoreProc::DeviceWrite), encoded(parms), ok);
+    if (!ok)
+        return -1;
+    p::XdrReader r(body.data(), body.size());
+    p::DeviceWriteResp resp;
+    return p::decode(r, resp) ? resp.error : -1;
+}
+
+int32_t Vxi11Client::read(std::string &data, int32_t &reason, uint32_t requestSize, uint32_t ioTimeout,
+                          int32_t flags, uint8_t termChar)
+{
+    p::DeviceReadParms parms;
+    parms.lid = m_lid;
+    parms.requestSize = requestSize;
+    parms.ioTimeout = ioTimeout;
+    parms.flags = flags;
+    parms.termChar = termChar;
+    bool ok;
+    auto body = call(static_cast<uint32_t>(p::CoreProc::DeviceRead), encoded(parms), ok,
+                     static_cast<int>(ioTimeout) + 2000);
+    if (!ok)
+        return -1;
+    p::XdrReader r(body.data(), body.size());
+    p::DeviceReadResp resp;
+    if (!p::decode(r, resp))
+        return -1;
+    data.assign(reinterpret_cast<const char *>(resp.data.data), resp.data.size);
+    reason = resp.reason;
+    return resp.error;
+}
+
+int32_t Vxi11Client::readAll(std::string &data, uint32_t ioTimeout)
+{
+    data.clear();
+    for (;;) {
+        std::string chunk;
+        int32_t reason = 0;
+        int32_t e = read(chunk, reason, 1 << 20, ioTimeout);
+        data += chunk;
+        if (e)
+            return e;
+        if (reason & p::kReasonEnd)
+            return 0;
+    }
+}
+
+int32_t Vxi11Client::generic(uint32_t proc, uint8_t *stb)
+{
+    p::DeviceGenericParms parms;
+    parms.lid = m_lid;
+    parms.ioTimeout = 2000;
+    bool ok;
+    auto body = call(proc, encoded(parms), ok);
+    if (!ok)
+        return -1;
+    p::XdrReader r(body.data(), body.size());
+    if (proc == static_cast<uint32_t>(p::CoreProc::DeviceReadStb)) {
+        p::DeviceReadStbResp resp;
+        if (!p::decode(r, resp))
+            return -1;
+        if (stb)
+            *stb = resp.stb;
+        return resp.error;
+    }
+    p::DeviceError resp;
+    return p::decode(r, resp) ? resp.error : -1;
+}
+
+int32_t Vxi11Client::destroyLink()
+{
+    bool ok;
+    auto body = call(static_cast<uint32_t>(p::CoreProc::DestroyLink), encoded(p::DeviceLink{m_lid}), ok);
+    if (!ok)
+        return -1;
+    p::XdrReader r(body.data(), body.size());
+    p::DeviceError resp;
+    return p::decode(r, resp) ? resp.error : -1;
+}
+
+} // namespace benchtest

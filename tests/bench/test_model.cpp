@@ -1,0 +1,431 @@
+// The instruments and the physical model in-process: the program's exact
+// command sequences, traces, delays at the commanded positions, seeds, faults.
+#include "benchtestutil.h"
+
+#include "block.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <sstream>
+
+using namespace benchtest;
+
+namespace {
+
+struct Rig
+{
+    Core core;
+    Talker scope, sa, va;
+    explicit Rig(Options o = Options())
+        : core(std::move(o)), scope(core, Instrument::Oscilloscope), sa(core, Instrument::SpectrumAnalyzer),
+          va(core, Instrument::VideoAnalyzer)
+    {
+    }
+
+    void expectAccepted(Talker &t, const std::vector<std::string> &sequence)
+    {
+        for (const std::string &cmd : sequence) {
+            std::string reply = t.ask(cmd);
+            if (cmd.find("?") != std::string::npos) {
+                ASSERT_GE(reply.size(), 2u) << cmd;
+            }
+            if (cmd.find("*OPC?") != std::string::npos) {
+                EXPECT_EQ("1\n", reply.substr(reply.size() - 2)) << cmd;
+            }
+        }
+        EXPECT_EQ("0,\"No error\"\n", t.ask("SYST:ERR?\n"));
+    }
+
+    void setUp(int family, bool ifDemod)
+    {
+        expectAccepted(scope, family == 0 ? scopeSetupFirst(ifDemod) : scopeSetupSecond());
+        expectAccepted(sa, analyzerSetup(family == 0));
+        expectAccepted(va, videoSetup());
+    }
+
+    /// One pass as the program runs it; returns d1, d2 (raw), d3.
+    void pass(int family, bool ifDemod, std::vector<float> &d1, std::vector<float> &d2, std::vector<float> &d3)
+    {
+        EXPECT_EQ("1\n", sa.ask("INIT:CONT OFF;*OPC?\n"));
+        if (family == 0) {
+            EXPECT_EQ("1\n", scope.ask("INIT:CONT OFF;*OPC?\n"));
+            EXPECT_EQ("1\n", scope.ask("*TRG;*OPC?\n"));
+            EXPECT_EQ("1\n", scope.ask("FORM REAL,32;*OPC?\n"));
+        } else {
+            EXPECT_EQ("1\n", scope.ask("SING;*OPC?\n"));
+            EXPECT_EQ("1\n", scope.ask("FORM REAL,32;*OPC?\n"));
+            EXPECT_EQ("1\n", scope.ask("*TRG;*OPC?\n"));
+        }
+        ASSERT_TRUE(decodeBlock(scope.ask("CHAN1:DATA?\n"), d1));
+        const std::string pts = std::to_string(d1.size());
+        if (family != 0) {
+            EXPECT_EQ("1\n", sa.ask("SWE:POIN " + pts + ";*OPC?\n"));
+        }
+        if (ifDemod) {
+            ASSERT_TRUE(decodeBlock(scope.ask("CHAN3:DATA?\n"), d2));
+        } else {
+            EXPECT_EQ("1\n", sa.ask("FORM REAL,32;*OPC?\n"));
+            ASSERT_TRUE(decodeBlock(sa.ask("TRAC? TRACE1, " + pts + "\n"), d2));
+        }
+        ASSERT_TRUE(decodeBlock(scope.ask("CHAN2:DATA?\n"), d3));
+    }
+};
+
+GroundTruth last(Core &core)
+{
+    auto all = core.truth();
+    return all.empty() ? GroundTruth() : all.back();
+}
+
+} // namespace
+
+TEST(BenchModel, ProgramSequencesAreAcceptedWithoutErrors)
+{
+    Rig rig;
+    rig.setUp(0, true);
+    rig.setUp(1, false);
+    // The closing commands of a series.
+    EXPECT_EQ("1\n", rig.scope.ask("RUNC;*OPC?\n"));
+    EXPECT_EQ("1\n", rig.scope.ask("RUN;*OPC?\n"));
+    EXPECT_EQ("1\n", rig.sa.ask("INIT:CONT ON;*OPC?\n"));
+    EXPECT_EQ("0,\"No error\"\n", rig.scope.ask("SYST:ERR?\n"));
+    EXPECT_EQ("0,\"No error\"\n", rig.sa.ask("SYST:ERR?\n"));
+}
+
+TEST(BenchModel, TimeBaseFollowsWhatWasCommanded)
+{
+    Rig rig;
+    rig.setUp(0, false);
+    ScopeState s = rig.core.scope->state();
+    EXPECT_EQ(ScopeFamily::First, s.family);
+    EXPECT_DOUBLE_EQ(1.0, s.timeRange); // TIM:RANG 1.0 and then TIM:SCAL 0.1 over 10 divisions
+    EXPECT_EQ(20000u, s.points);
+
+    rig.setUp(1, false);
+    s = rig.core.scope->state();
+    EXPECT_EQ(ScopeFamily::Second, s.family);
+    EXPECT_NEAR(1.2, s.timeRange, 1e-12); // TIM:SCAL 0.1 over 12 divisions
+    EXPECT_EQ(20000u, s.points);          // the bench option: the second family sets none
+
+    rig.scope.ask("*TRG\n");
+    GroundTruth g = last(rig.core);
+    EXPECT_NEAR(-0.6, g.windowStart, 1e-12);
+    EXPECT_NEAR(1.2, g.windowLength, 1e-12);
+    EXPECT_EQ(20000u, g.points);
+    EXPECT_EQ("-0.6,0.6,20000,1\n", rig.scope.ask("CHAN1:DATA:HEAD?\n"));
+}
+
+TEST(BenchModel, TracesHaveTheLevelsTheProgramRelisOn)
+{
+    Rig rig;
+    rig.setUp(1, false);
+    std::vector<float> d1, d2, d3;
+    rig.pass(1, false, d1, d2, d3);
+    ASSERT_EQ(20000u, d1.size());
+    ASSERT_EQ(20000u, d2.size());
+    ASSERT_EQ(20000u, d3.size());
+    GroundTruth g = last(rig.core);
+    EXPECT_GT(d1[0], -0.05);
+    EXPECT_LT(d1[0], 0.3);
+    // Source: flat before the event (noise far below 35 mV), well above after.
+    for (size_t k = 0; k < 9900; ++k)
+        ASSERT_LT(std::fabs(d1[k] - d1[0]), 0.02) << k;
+    EXPECT_GT(d1[12000] - d1[0], 0.2);
+    // Sink: below 0.06 V until its delay, above some 0.1 ms later.
+    size_t sinkIndex = static_cast<size_t>((g.eventTime + g.sourceToSinkMs / 1000.0 + 0.6) / (1.2 / 19999));
+    for (size_t k = 0; k < sinkIndex; ++k)
+        ASSERT_LT(d3[k], 0.06) << k;
+    EXPECT_GT(d3[sinkIndex + 4], 0.1);
+    // RF in dBm: a noise floor, then the link well above it.
+    EXPECT_LT(d2[100], -60.0f);
+    EXPECT_GT(d2[19900], -40.0f);
+}
+
+// The program's edge rules find the drawn delays, for both families and both
+// RF sources; with the first family the analyzer's -0.6 s hold-off and 1 s
+// sweep put +100 ms on source->RF.
+TEST(BenchModel, ProgramFindsTheGroundTruthDelays)
+{
+    struct Case
+    {
+        int family;
+        bool ifDemod;
+    } cases[] = {{0, false}, {0, true}, {1, false}, {1, true}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE("family " + std::to_string(c.family) + (c.ifDemod ? " channel 3" : " analyzer"));
+        Options o;
+        o.seed = 99;
+        Rig rig(o);
+        rig.setUp(c.family, c.ifDemod);
+        for (int n = 0; n < 3; ++n) {
+            std::vector<float> d1, d2, d3;
+            rig.pass(c.family, c.ifDemod, d1, d2, d3);
+            GroundTruth g = last(rig.core);
+            Edges e = findEdges(d1, d2, d3, c.family);
+            ASSERT_TRUE(e.sourceFound && e.rfFound && e.sinkFound);
+            EXPECT_NEAR(g.eventTime, e.tsrc, 1e-4);
+            EXPECT_NEAR(g.sourceToSinkMs, e.src2SnkMs, 0.2);
+            double expectedRf = g.sourceToRfMs;
+            if (!c.ifDemod) {
+                EXPECT_TRUE(g.analyzerSwept);
+                expectedRf = g.analyzerApparentRfMs;
+                if (c.family == 0)
+                    EXPECT_NEAR(g.sourceToRfMs + 100.0, g.analyzerApparentRfMs, 0.1);
+                else // the first pass sweeps 20001 points: Init's count, set before "SWE:POIN 20000"
+                    EXPECT_NEAR(g.sourceToRfMs, g.analyzerApparentRfMs, n == 0 ? 0.1 : 1e-6);
+            }
+            EXPECT_NEAR(expectedRf, e.src2RfMs, 0.2);
+            // The video analyzer reports source->HDMI in ms.
+            EXPECT_EQ("1\n", rig.va.ask("READ:AVDA:TTV:STAT?\n"));
+            EXPECT_EQ(std::to_string(n + 1) + "\n", rig.va.ask("READ:AVDA:TTV:COUN?\n"));
+            EXPECT_NEAR(g.sourceToHdmiMs, std::stod(rig.va.ask("READ:AVDA:TTV:VAL?\n")), 0.001);
+        }
+    }
+}
+
+TEST(BenchModel, SeedsAreReproducible)
+{
+    auto run = [](uint64_t seed, std::string &block, GroundTruth &g) {
+        Options o;
+        o.seed = seed;
+        Rig rig(o);
+        rig.setUp(1, false);
+        rig.scope.ask("SING;*TRG;FORM REAL,32\n");
+        rig.scope.ask("*TRG\n"); // not armed any more: no second acquisition
+        block = rig.scope.ask("CHAN2:DATA?\n");
+        g = last(rig.core);
+        EXPECT_EQ(1u, rig.core.truth().size());
+    };
+    std::string a, b, c;
+    GroundTruth ga, gb, gc;
+    run(5, a, ga);
+    run(5, b, gb);
+    run(6, c, gc);
+    EXPECT_EQ(a, b);
+    EXPECT_EQ(ga.sourceToRfMs, gb.sourceToRfMs);
+    EXPECT_EQ(ga.sourceToSinkMs, gb.sourceToSinkMs);
+    EXPECT_NE(a, c);
+    EXPECT_NE(ga.sourceToSinkMs, gc.sourceToSinkMs);
+}
+
+TEST(BenchModel, DelaysFollowTheirDistribution)
+{
+    Options o;
+    o.sourceToSink = DelaySpec{120.0, 10.0};
+    o.scopePoints = 100;
+    Rig rig(o);
+    double sum = 0, sumSq = 0, mn = 1e9, mx = -1e9;
+    const int n = 400;
+    for (int i = 0; i < n; ++i) {
+        rig.scope.ask("*TRG\n");
+        double v = last(rig.core).sourceToSinkMs;
+        sum += v;
+        sumSq += v * v;
+        mn = std::min(mn, v);
+        mx = std::max(mx, v);
+    }
+    double mean = sum / n, sd = std::sqrt(sumSq / n - mean * mean);
+    EXPECT_NEAR(120.0, mean, 2.0);
+    EXPECT_NEAR(10.0, sd, 1.5);
+    EXPECT_GE(mn, 90.0 - 1e-9); // clipped at three standard deviations
+    EXPECT_LE(mx, 150.0 + 1e-9);
+}
+
+TEST(BenchModel, AsciiAndRealFormatsCarryTheSameValues)
+{
+    Rig rig;
+    rig.scope.ask("ACQ:POIN 1000;*TRG\n");
+    std::vector<float> real;
+    rig.scope.ask("FORM REAL,32\n");
+    ASSERT_TRUE(decodeBlock(rig.scope.ask("CHAN1:DATA?\n"), real));
+    rig.scope.ask("FORM ASC\n");
+    std::string text = rig.scope.ask("CHAN1:DATA?\n");
+    ASSERT_EQ('\n', text.back());
+    std::stringstream ss(text);
+    std::string item;
+    size_t i = 0;
+    while (std::getline(ss, item, ',')) {
+        ASSERT_LT(i, real.size());
+        EXPECT_NEAR(real[i], std::stod(item), 1e-6 * std::max(1.0f, std::fabs(real[i])));
+        ++i;
+    }
+    EXPECT_EQ(real.size(), i);
+}
+
+TEST(BenchModel, AnalyzerSweepsOnlyWhenArmed)
+{
+    Rig rig;
+    rig.setUp(0, false);
+    rig.sa.ask("INIT:CONT OFF;*OPC?\n");
+    rig.scope.ask("*TRG\n");
+    EXPECT_TRUE(last(rig.core).analyzerSwept);
+    rig.scope.ask("*TRG\n"); // single sweep already taken
+    EXPECT_FALSE(last(rig.core).analyzerSwept);
+    rig.sa.ask("INIT:CONT ON\n");
+    rig.scope.ask("*TRG\n");
+    EXPECT_TRUE(last(rig.core).analyzerSwept);
+    EXPECT_DOUBLE_EQ(-0.6, last(rig.core).sweepStart);
+}
+
+TEST(BenchModel, AnalyzerTunedAwayShowsNoLink)
+{
+    Rig rig;
+    rig.setUp(1, false);
+    rig.sa.ask("FREQ:CENT 2.4e9\n");
+    std::vector<float> d1, d2, d3;
+    rig.pass(1, false, d1, d2, d3);
+    float mx = *std::max_element(d2.begin(), d2.end());
+    EXPECT_LT(mx, -60.0f);
+}
+
+TEST(BenchModel, ModelFaults)
+{
+    Options o;
+    Fault start;
+    start.kind = FaultKind::StartLevelOutside;
+    start.count = 2;
+    start.level = 0.4;
+    Fault flat;
+    flat.kind = FaultKind::FlatRf;
+    flat.skip = 2;
+    Fault noSink;
+    noSink.kind = FaultKind::NoSinkEdge;
+    noSink.skip = 3;
+    Fault video;
+    video.kind = FaultKind::VideoStatusZero;
+    video.instrument = Instrument::VideoAnalyzer;
+    video.skip = 4;
+    o.faults = {start, flat, noSink, video};
+    Rig rig(o);
+    rig.setUp(0, false);
+    std::vector<float> d1, d2, d3;
+    for (int i = 1; i <= 5; ++i) {
+        rig.pass(0, false, d1, d2, d3);
+        GroundTruth g = last(rig.core);
+        bool outside = !(d1[0] > -0.05 && d1[0] < 0.3);
+        EXPECT_EQ(i <= 2, outside) << i;
+        bool isFlat = std::all_of(d2.begin(), d2.end(), [&](float v) { return v == d2[0]; });
+        EXPECT_EQ(i == 3, isFlat) << i;
+        EXPECT_EQ(i == 3, g.flatRf);
+        bool sink = std::any_of(d3.begin(), d3.end(), [](float v) { return v >= 0.06f; });
+        EXPECT_EQ(i != 4, sink) << i;
+        EXPECT_EQ(i == 5 ? "0\n" : "1\n", rig.va.ask("READ:AVDA:TTV:STAT?\n")) << i;
+    }
+    // Channel 3 is flat too while the fault applies.
+    Fault flat3;
+    flat3.kind = FaultKind::FlatRf;
+    rig.core.faults.add(flat3);
+    rig.scope.ask("INIT:CONT OFF;*TRG\n");
+    ASSERT_EQ(6u, rig.core.truth().size());
+    ASSERT_TRUE(decodeBlock(rig.scope.ask("CHAN3:DATA?\n"), d2));
+    EXPECT_TRUE(std::all_of(d2.begin(), d2.end(), [&](float v) { return v == d2[0]; }));
+}
+
+TEST(BenchModel, VideoThresholdOutsideThePictureChangeMeasuresNothing)
+{
+    Rig rig;
+    rig.va.ask("CONF:AVDA:TTV:APL:THR 95;INIT:AVDA\n");
+    rig.scope.ask("*TRG\n");
+    EXPECT_EQ("0\n", rig.va.ask("READ:AVDA:TTV:STAT?\n"));
+    EXPECT_EQ("0\n", rig.va.ask("READ:AVDA:TTV:COUN?\n"));
+}
+
+TEST(BenchBlocks, MalformedVariants)
+{
+    const float v[3] = {1.0f, 2.0f, 3.0f};
+    auto make = [&](BlockFault f) {
+        std::string s;
+        appendFloatBlock(s, v, 3, false, &f);
+        return s;
+    };
+    std::string good;
+    appendFloatBlock(good, v, 3, false);
+    EXPECT_EQ("#212", good.substr(0, 4));
+    EXPECT_EQ(16u, good.size());
+    EXPECT_EQ("212", make(BlockFault::NoHash).substr(0, 3));
+    EXPECT_EQ("#0", make(BlockFault::IndefiniteLength).substr(0, 2));
+    EXPECT_EQ(14u, make(BlockFault::IndefiniteLength).size());
+    EXPECT_EQ('A', make(BlockFault::NonDigitCount)[1]);
+    EXPECT_EQ("#21X", make(BlockFault::NonDigitLength).substr(0, 4));
+    EXPECT_EQ(4u + 6u, make(BlockFault::ShortData).size());
+    EXPECT_EQ("#9999999999", make(BlockFault::LengthFarBeyond).substr(0, 11));
+    std::string nl = make(BlockFault::NewlineInData);
+    EXPECT_EQ(16u, nl.size());
+    EXPECT_EQ('\n', nl[4]);
+    std::string big;
+    appendFloatBlock(big, v, 3, true);
+    EXPECT_EQ(0x3F, static_cast<unsigned char>(big[4])); // 1.0f most significant byte first
+}
+
+TEST(BenchFaults, MessageFaultsOnTheEngines)
+{
+    Rig rig;
+    Fault noReply;
+    noReply.match = "*trg";
+    rig.core.faults.add(noReply);
+    EXPECT_EQ("", rig.scope.ask("*TRG;*OPC?\n"));
+    EXPECT_TRUE(rig.core.truth().empty()); // not executed
+    EXPECT_EQ("1\n", rig.scope.ask("*TRG;*OPC?\n")); // count 1: only the first
+
+    Fault error;
+    error.kind = FaultKind::CommandError;
+    error.match = "FREQ:CENT";
+    error.instrument = Instrument::SpectrumAnalyzer;
+    rig.core.faults.add(error);
+    EXPECT_EQ("", rig.sa.ask("FREQ:CENT 1e9;*OPC?\n"));
+    EXPECT_EQ(5.192e9, rig.core.analyzer->state().centre);
+    EXPECT_EQ("-200,\"Execution error;scripted\"\n", rig.sa.ask("SYST:ERR?\n"));
+
+    Fault reply;
+    reply.kind = FaultKind::ReplaceReply;
+    reply.instrument = Instrument::VideoAnalyzer;
+    reply.match = "STAT?";
+    reply.text = "7\n";
+    rig.core.faults.add(reply);
+    EXPECT_EQ("7\n", rig.va.ask("READ:AVDA:TTV:STAT?\n"));
+
+    Fault slow;
+    slow.kind = FaultKind::SlowReply;
+    slow.delayMs = 500;
+    rig.core.faults.add(slow);
+    rig.scope.ask("*OPC?\n");
+    // ask() takes the text regardless; the reply's time is what the servers honour.
+    Fault block;
+    block.kind = FaultKind::MalformedBlock;
+    block.match = "CHAN2:DATA?";
+    block.block = BlockFault::NoHash;
+    block.skip = 1;
+    rig.core.faults.add(block);
+    rig.scope.ask("FORM REAL,32\n");
+    EXPECT_EQ('#', rig.scope.ask("CHAN1:DATA?\n")[0]);
+    EXPECT_EQ('#', rig.scope.ask("CHAN2:DATA?\n")[0]); // skipped once
+    EXPECT_NE('#', rig.scope.ask("CHAN2:DATA?\n")[0]);
+    EXPECT_EQ('#', rig.scope.ask("CHAN2:DATA?\n")[0]);
+}
+
+TEST(BenchFaults, SyntaxOfTheCommandLine)
+{
+    Fault f;
+    std::string error;
+    ASSERT_TRUE(parseFault("scope:drop:after=100:match=CHAN1:DATA?", f, &error)) << error;
+    EXPECT_EQ(FaultKind::DropConnection, f.kind);
+    EXPECT_EQ(100, f.afterBytes);
+    EXPECT_EQ("CHAN1:DATA?", f.match);
+    ASSERT_TRUE(parseFault("sa:block:block=far:skip=2:count=0:match=TRAC? TRACE1, 20000", f, &error));
+    EXPECT_EQ(BlockFault::LengthFarBeyond, f.block);
+    EXPECT_EQ(Instrument::SpectrumAnalyzer, f.instrument);
+    EXPECT_EQ("TRAC? TRACE1, 20000", f.match);
+    EXPECT_EQ(2, f.skip);
+    EXPECT_EQ(0, f.count);
+    ASSERT_TRUE(parseFault("va:reply:text=0\\n:match=STAT?", f, &error));
+    EXPECT_EQ("0\n", f.text);
+    ASSERT_TRUE(parseFault("scope:startlevel:count=3:level=-0.2", f, &error));
+    EXPECT_DOUBLE_EQ(-0.2, f.level);
+    EXPECT_FALSE(parseFault("scope", f, &error));
+    EXPECT_FALSE(parseFault("printer:noreply", f, &error));
+    EXPECT_FALSE(parseFault("scope:explode", f, &error));
+    EXPECT_FALSE(parseFault("scope:slow:delay=soon", f, &error));
+    EXPECT_FALSE(parseFault("scope:block:block=odd", f, &error));
+    EXPECT_NE(std::string::npos, error.find("odd"));
+}
