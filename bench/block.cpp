@@ -42,16 +42,27 @@ void appendFloatBlock(std::string &out, const float *values, size_t count, bool 
             break;
         }
     }
+    // Room for the response's terminator too, so that it never moves the block.
+    out.reserve(out.size() + header.size() + length + 1);
     out += header;
     size_t dataAt = out.size();
     out.resize(dataAt + length);
     char *p = &out[dataAt];
-    for (size_t i = 0; i < count; ++i) {
-        uint32_t bits;
-        std::memcpy(&bits, &values[i], 4);
-        for (int b = 0; b < 4; ++b) {
-            int shift = bigEndian ? 8 * (3 - b) : 8 * b;
-            p[4 * i + static_cast<size_t>(b)] = static_cast<char>((bits >> shift) & 0xFF);
+    // The host's own order goes out as one copy; the other order word by word.
+    const uint32_t probe = 1;
+    unsigned char hostFirstByte;
+    std::memcpy(&hostFirstByte, &probe, 1);
+    const bool hostLittle = hostFirstByte == 1;
+    if (length == 0) {
+        // nothing to copy (and `values` may be null)
+    } else if (hostLittle != bigEndian) {
+        std::memcpy(p, values, length);
+    } else {
+        for (size_t i = 0; i < count; ++i) {
+            uint32_t bits;
+            std::memcpy(&bits, &values[i], 4);
+            bits = (bits >> 24) | ((bits >> 8) & 0xFF00u) | ((bits << 8) & 0xFF0000u) | (bits << 24);
+            std::memcpy(p + 4 * i, &bits, 4);
         }
     }
     if (fault && *fault == BlockFault::NewlineInData && length > 0)

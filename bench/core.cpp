@@ -88,7 +88,8 @@ Core::Outcome Core::handleMessage(Instrument instrument, LinkState &link, const 
         link.reply.clear();
 
         Fault fault;
-        bool faulted = faults.takeMessageFault(instrument, message, fault);
+        std::shared_ptr<const std::string> replacement;
+        bool faulted = faults.takeMessageFault(instrument, message, fault, &replacement);
         if (faulted) {
             switch (fault.kind) {
             case FaultKind::NoReply:
@@ -113,19 +114,19 @@ Core::Outcome Core::handleMessage(Instrument instrument, LinkState &link, const 
         ExecContext ctx;
         ctx.core = this;
         ctx.blockCandidate = faults.blockCandidate(instrument, message);
-        std::string response = dev.execute(text, ctx);
+        std::shared_ptr<const std::string> response = dev.execute(text, ctx);
 
         double delay = ctx.replyDelay;
         if (faulted && fault.kind == FaultKind::ReplaceReply)
-            response = fault.text;
+            response = replacement;
         if (faulted && fault.kind == FaultKind::SlowReply)
             delay += fault.delayMs / 1000.0;
-        link.reply.data.swap(response);
+        link.reply.data = std::move(response);
         link.reply.readyAt = Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                                 std::chrono::duration<double>(delay));
         if (faulted && fault.kind == FaultKind::DropConnection)
             link.reply.dropAt = fault.afterBytes;
-        link.reply.active = !link.reply.data.empty() || link.reply.dropAt >= 0;
+        link.reply.active = link.reply.size() > 0 || link.reply.dropAt >= 0;
     }
     flushCallbacks();
     return outcome;

@@ -30,16 +30,21 @@ constexpr size_t kMaxProgramMessage = 1 << 20;
 constexpr size_t kMaxLogEntries = 200000;
 constexpr size_t kMaxTruthEntries = 100000;
 
-/// Reply waiting to be read on one link or socket.
+/// Reply waiting to be read on one link or socket. Its bytes are shared and
+/// never changed: a trace block goes to the socket from the buffer it was
+/// built in (or from the instrument's cache, or a scripted reply's text),
+/// without a copy per read or per client.
 struct PendingReply
 {
-    std::string data;
+    std::shared_ptr<const std::string> data; ///< null: nothing to send
     size_t pos = 0;
     Clock::time_point readyAt;
     long dropAt = -1; ///< close the connection once this many bytes were sent
     bool active = false;
 
-    bool unread() const { return active && pos < data.size(); }
+    size_t size() const { return data ? data->size() : 0; }
+    const char *bytes() const { return data ? data->data() : ""; }
+    bool unread() const { return active && pos < size(); }
     void clear() { *this = PendingReply(); }
 };
 

@@ -35,7 +35,9 @@ void FaultBook::add(const Fault &fault)
 {
     Entry e;
     e.fault = fault;
-    m_entries.push_back(e);
+    e.text = std::make_shared<const std::string>(std::move(e.fault.text));
+    e.fault.text.clear();
+    m_entries.push_back(std::move(e));
 }
 
 bool FaultBook::isMessageKind(FaultKind kind)
@@ -61,7 +63,8 @@ bool FaultBook::countAndApply(Entry &e)
     return true;
 }
 
-bool FaultBook::takeMessageFault(Instrument instrument, const std::string &message, Fault &out)
+bool FaultBook::takeMessageFault(Instrument instrument, const std::string &message, Fault &out,
+                                 std::shared_ptr<const std::string> *replyText)
 {
     bool found = false;
     for (Entry &e : m_entries) {
@@ -71,6 +74,8 @@ bool FaultBook::takeMessageFault(Instrument instrument, const std::string &messa
             continue;
         if (countAndApply(e) && !found) {
             out = e.fault;
+            if (replyText)
+                *replyText = e.text;
             found = true;
         }
     }

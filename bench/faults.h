@@ -6,6 +6,7 @@
 
 #include "bench.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -31,8 +32,11 @@ public:
 
     /// The first message fault (NoReply, DropConnection, SlowReply,
     /// CommandError, ReplaceReply) that applies to this program message.
-    /// Every matching fault counts the message.
-    bool takeMessageFault(Instrument instrument, const std::string &message, Fault &out);
+    /// Every matching fault counts the message. A ReplaceReply text comes
+    /// through `replyText`, shared with the book (out.text stays empty: a
+    /// scripted reply may be a whole trace block).
+    bool takeMessageFault(Instrument instrument, const std::string &message, Fault &out,
+                          std::shared_ptr<const std::string> *replyText = nullptr);
     /// As takeMessageFault for a VXI-11 procedure name (exact, any case).
     bool takeProcedureFault(Instrument instrument, const std::string &procedure, Fault &out);
     /// Index of a MalformedBlock fault matching the message, -1 if none. Use
@@ -47,7 +51,8 @@ public:
 private:
     struct Entry
     {
-        Fault fault;
+        Fault fault; ///< text moved to `text`
+        std::shared_ptr<const std::string> text;
         int seen = 0;
         int applied = 0;
     };

@@ -249,18 +249,24 @@ int ScpiInstrument::runCommon(const ProgramUnit &unit, ExecContext &ctx, std::st
     return 0;
 }
 
-std::string ScpiInstrument::execute(const std::string &message, ExecContext &ctx)
+std::shared_ptr<const std::string> ScpiInstrument::execute(const std::string &message, ExecContext &ctx)
 {
     std::vector<ProgramUnit> units;
     int syntaxError = 0;
     size_t syntaxUnit = 0;
     bool ok = scpi::splitMessage(message, units, syntaxError, syntaxUnit);
 
-    std::vector<std::string> responses;
+    struct Response
+    {
+        std::string text;
+        std::shared_ptr<const std::string> shared; ///< with its "\n"
+    };
+    std::vector<Response> responses;
     bool stopped = false;
     std::vector<scpi::HeaderNode> path; // current compound path (all but the last node)
     for (const ProgramUnit &unit : units) {
         std::string reply;
+        std::shared_ptr<const std::string> sharedReply;
         int error = 0;
         if (unit.common) {
             bool aborted = false;
@@ -291,7 +297,7 @@ std::string ScpiInstrument::execute(const std::string &message, ExecContext &ctx
                 path.assign(resolved.begin(), resolved.end() - 1);
                 if (found->family >= 0)
                     familyCommand(found->family);
-                Call call{unit, suffix, ctx, reply};
+                Call call{unit, suffix, ctx, reply, sharedReply};
                 error = unit.query ? found->query(call) : found->set(call);
             }
         }
@@ -306,7 +312,7 @@ std::string ScpiInstrument::execute(const std::string &message, ExecContext &ctx
             continue;
         }
         if (unit.query)
-            responses.push_back(reply);
+            responses.push_back(Response{std::move(reply), std::move(sharedReply)});
     }
     if (!ok && !stopped && units.size() == syntaxUnit) {
         // The syntax error lies in the unit after the last good one; the good
@@ -314,15 +320,22 @@ std::string ScpiInstrument::execute(const std::string &message, ExecContext &ctx
         pushError(syntaxError, std::string());
     }
     if (responses.empty())
-        return std::string();
-    std::string out;
-    for (size_t i = 0; i < responses.size(); ++i) {
-        if (i)
-            out += ';';
-        out += responses[i];
+        return nullptr;
+    if (responses.size() == 1 && responses[0].shared)
+        return responses[0].shared;
+    // Large replies are moved, not copied, when they stand alone.
+    std::string out = std::move(responses[0].text);
+    if (responses[0].shared)
+        out.assign(*responses[0].shared, 0, responses[0].shared->size() - 1);
+    for (size_t i = 1; i < responses.size(); ++i) {
+        out += ';';
+        if (responses[i].shared)
+            out.append(*responses[i].shared, 0, responses[i].shared->size() - 1);
+        else
+            out += responses[i].text;
     }
     out += '\n';
-    return out;
+    return std::make_shared<const std::string>(std::move(out));
 }
 
 } // namespace bench

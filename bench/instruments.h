@@ -11,6 +11,7 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -36,8 +37,9 @@ public:
     Instrument kind() const { return m_kind; }
 
     /// Executes one program message (terminator removed). Returns the response
-    /// message with its "\n", or an empty string when there is nothing to answer.
-    std::string execute(const std::string &message, ExecContext &ctx);
+    /// message with its "\n", or null when there is nothing to answer. The
+    /// text is never changed afterwards and may be shared with a cache.
+    std::shared_ptr<const std::string> execute(const std::string &message, ExecContext &ctx);
 
     void pushError(int code, const std::string &info = std::string());
     /// IEEE 488.2 status byte; MAV comes from the caller's link.
@@ -57,6 +59,9 @@ protected:
         const std::vector<int> &suffix;
         ExecContext &ctx;
         std::string &reply;
+        /// Instead of `reply`: a response kept elsewhere, with its "\n" (a
+        /// response message of its own when the query stands alone).
+        std::shared_ptr<const std::string> &sharedReply;
         const std::string &param(size_t i) const { return unit.params[i]; }
         size_t paramCount() const { return unit.params.size(); }
         int suffixAt(size_t i) const { return i < suffix.size() ? suffix[i] : 1; }
@@ -146,6 +151,18 @@ private:
     Channel m_channels[4];
     Acquisition m_last;
     bool m_haveAcquisition = false;
+
+    /// Responses already built from the last acquisition, by channel and
+    /// export format: a trace read again goes out as the same bytes without
+    /// the model running again. Emptied by every acquisition and by *RST.
+    struct CachedResponse
+    {
+        int channel;
+        bool real, bigEndian, includeX;
+        std::shared_ptr<const std::string> text; ///< with its "\n"
+    };
+    std::vector<CachedResponse> m_cache;
+    void remember(int channel, const std::shared_ptr<const std::string> &text);
 };
 
 // ---- spectrum analyzer --------------------------------------------------------------

@@ -17,8 +17,6 @@ uint64_t splitmix(uint64_t &x)
     return z ^ (z >> 31);
 }
 
-uint64_t rotl(uint64_t x, int k) { return (x << k) | (x >> (64 - k)); }
-
 constexpr double kPi = 3.14159265358979323846;
 
 // Noise streams of one event.
@@ -108,21 +106,6 @@ uint64_t Rng::streamSeed(uint64_t seed, uint64_t index, uint64_t stream)
     x = b ^ (stream * 0x8CB92BA72F3D8DD7ull);
     return splitmix(x);
 }
-
-uint64_t Rng::next()
-{
-    uint64_t result = rotl(m_s[1] * 5, 7) * 9;
-    uint64_t t = m_s[1] << 17;
-    m_s[2] ^= m_s[0];
-    m_s[3] ^= m_s[1];
-    m_s[1] ^= m_s[2];
-    m_s[0] ^= m_s[3];
-    m_s[2] ^= t;
-    m_s[3] = rotl(m_s[3], 45);
-    return result;
-}
-
-double Rng::uniform() { return static_cast<double>(next() >> 11) * (1.0 / 9007199254740992.0); }
 
 double Rng::normal()
 {

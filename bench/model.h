@@ -24,11 +24,26 @@ public:
     explicit Rng(uint64_t seed);
     /// Seed for a named stream of one event: independent of every other stream.
     static uint64_t streamSeed(uint64_t seed, uint64_t index, uint64_t stream);
-    uint64_t next();
-    double uniform(); ///< [0, 1)
-    double normal();  ///< standard normal (Box-Muller, cached pair)
+    // Inline: a long trace draws tens of millions of numbers.
+    uint64_t next()
+    {
+        uint64_t result = rotl(m_s[1] * 5, 7) * 9;
+        uint64_t t = m_s[1] << 17;
+        m_s[2] ^= m_s[0];
+        m_s[3] ^= m_s[1];
+        m_s[1] ^= m_s[2];
+        m_s[0] ^= m_s[3];
+        m_s[2] ^= t;
+        m_s[3] = rotl(m_s[3], 45);
+        return result;
+    }
+    /// [0, 1)
+    double uniform() { return static_cast<double>(next() >> 11) * (1.0 / 9007199254740992.0); }
+    double normal(); ///< standard normal (polar method, cached pair)
 
 private:
+    static uint64_t rotl(uint64_t x, int k) { return (x << k) | (x >> (64 - k)); }
+
     uint64_t m_s[4];
     double m_spare = 0.0;
     bool m_hasSpare = false;

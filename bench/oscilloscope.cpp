@@ -26,6 +26,9 @@ namespace bench {
 namespace {
 constexpr int kFirst = 0;
 constexpr int kSecond = 1;
+/// Bytes of responses kept for reading the last acquisition again (four
+/// 10,000,000-point float channels fit).
+constexpr size_t kMaxCachedBytes = 256u << 20;
 
 double bandLimitHz(const std::string &choice)
 {
@@ -429,6 +432,20 @@ void Oscilloscope::reset()
         m_bandLimit[i] = 0.0;
     }
     m_haveAcquisition = false;
+    m_cache.clear();
+}
+
+void Oscilloscope::remember(int channel, const std::shared_ptr<const std::string> &text)
+{
+    size_t total = text->size();
+    for (const CachedResponse &r : m_cache)
+        total += r.text->size();
+    while (!m_cache.empty() && total > kMaxCachedBytes) {
+        total -= m_cache.front().text->size();
+        m_cache.erase(m_cache.begin());
+    }
+    if (total <= kMaxCachedBytes)
+        m_cache.push_back(CachedResponse{channel, m_real, m_bigEndian, m_includeX, text});
 }
 
 size_t Oscilloscope::points() const
@@ -464,6 +481,7 @@ void Oscilloscope::trigger(ExecContext &ctx)
     a.event = ctx.core->acquire(a.timebase, m_family, m_triggerLevel);
     m_last = a;
     m_haveAcquisition = true;
+    m_cache.clear();
     if (m_options.realTime)
         ctx.replyDelay += m_range;
 }
@@ -473,6 +491,15 @@ int Oscilloscope::dataQuery(Call &c, int channel)
     const Channel &now = m_channels[channel - 1];
     if (!now.on)
         return scpi::SettingsConflict; // an inactive channel has no data to export
+    BlockFault fault;
+    const bool broken = m_real && c.ctx.core->faults.commitBlock(c.ctx.blockCandidate, fault);
+    if (m_haveAcquisition && !broken) {
+        for (const CachedResponse &r : m_cache)
+            if (r.channel == channel && r.real == m_real && r.bigEndian == m_bigEndian && r.includeX == m_includeX) {
+                c.sharedReply = r.text;
+                return 0;
+            }
+    }
     Acquisition a;
     if (m_haveAcquisition) {
         a = m_last;
@@ -498,14 +525,19 @@ int Oscilloscope::dataQuery(Call &c, int channel)
         model::scopeChannel(channel, m_options, a.event, a.timebase, a.channels[channel - 1].setup, a.tuning,
                             values.data());
     }
-    if (m_real) {
-        BlockFault fault;
-        bool broken = c.ctx.core->faults.commitBlock(c.ctx.blockCandidate, fault);
-        c.reply.reserve(values.size() * 4 + 16);
-        appendFloatBlock(c.reply, values.data(), values.size(), m_bigEndian, broken ? &fault : nullptr);
-    } else {
-        appendAsciiValues(c.reply, values.data(), values.size());
+    std::string text;
+    if (m_real)
+        appendFloatBlock(text, values.data(), values.size(), m_bigEndian, broken ? &fault : nullptr);
+    else
+        appendAsciiValues(text, values.data(), values.size());
+    if (broken || !m_haveAcquisition) {
+        c.reply = std::move(text);
+        return 0;
     }
+    text += '\n';
+    auto shared = std::make_shared<const std::string>(std::move(text));
+    remember(channel, shared);
+    c.sharedReply = std::move(shared);
     return 0;
 }
 

@@ -14,6 +14,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 #include <vector>
 
@@ -29,20 +30,43 @@ namespace {
 size_t maxRecord(uint32_t maxRecvSize) { return 4 * static_cast<size_t>(maxRecvSize) + 4096; }
 constexpr uint32_t kMaxIoWaitMs = 24u * 3600u * 1000u;
 
-bool sendAll(int fd, const void *data, size_t size)
+/// Sends every piece, in order, with as few system calls as the socket allows.
+bool sendAllv(int fd, iovec *pieces, size_t count)
 {
-    const char *p = static_cast<const char *>(data);
-    while (size > 0) {
-        ssize_t n = ::send(fd, p, size, MSG_NOSIGNAL);
+    while (count > 0) {
+        if (pieces->iov_len == 0) {
+            ++pieces;
+            --count;
+            continue;
+        }
+        msghdr msg{};
+        msg.msg_iov = pieces;
+        msg.msg_iovlen = count;
+        ssize_t n = ::sendmsg(fd, &msg, MSG_NOSIGNAL);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
             return false;
         }
-        p += n;
-        size -= static_cast<size_t>(n);
+        size_t left = static_cast<size_t>(n);
+        while (left > 0 && count > 0) {
+            size_t take = std::min(left, pieces->iov_len);
+            pieces->iov_base = static_cast<char *>(pieces->iov_base) + take;
+            pieces->iov_len -= take;
+            left -= take;
+            if (pieces->iov_len == 0) {
+                ++pieces;
+                --count;
+            }
+        }
     }
     return true;
+}
+
+bool sendAll(int fd, const void *data, size_t size)
+{
+    iovec piece{const_cast<void *>(data), size};
+    return sendAllv(fd, &piece, 1);
 }
 
 std::string peerName(const sockaddr_in &a)
@@ -375,15 +399,23 @@ private:
         return send(w);
     }
 
+    /// Device_ReadResp as one record: the head built here, the data straight
+    /// from the reply buffer and its padding, in a single gathered send.
     bool readReply(uint32_t xid, int32_t error, int32_t reason, const char *data, uint32_t n)
     {
         p::XdrWriter w = p::XdrWriter::forRecord();
         p::encodeAcceptedReply(w, xid, p::AcceptStat::Success);
         p::encodeReadRespHead(w, error, reason, n);
-        auto &bytes = w.bytes();
-        bytes.insert(bytes.end(), data, data + n);
-        w.putPadding(n);
-        return send(w);
+        static const char zeros[p::kXdrUnit] = {0, 0, 0, 0};
+        const size_t padding = p::xdrPadding(n);
+        const size_t body = w.size() - p::kRecordMarkSize + n + padding;
+        if (body > p::kMaxFragmentLength)
+            return false;
+        p::storeBigEndian32(w.bytes().data(), p::encodeFragmentHeader(static_cast<uint32_t>(body), true));
+        iovec pieces[3] = {{w.bytes().data(), w.size()},
+                           {const_cast<char *>(data), n},
+                           {const_cast<char *>(zeros), padding}};
+        return sendAllv(fd, pieces, 3);
     }
 
     bool deviceRead(p::XdrReader &r, uint32_t xid, int32_t forcedError)
@@ -427,14 +459,16 @@ private:
             }
         }
 
-        size_t limit = reply.data.size();
+        size_t limit = reply.size();
         if (reply.dropAt >= 0)
             limit = std::min(limit, static_cast<size_t>(reply.dropAt));
         if (reply.pos >= limit && reply.dropAt >= 0)
             return false; // scripted: the connection breaks here
         size_t n = std::min<size_t>({parms.requestSize, limit - reply.pos, kMaxReadChunk});
         int32_t reason = 0;
-        const char *start = reply.data.data() + reply.pos;
+        // Held here: the reply may be cleared below while its bytes still go out.
+        const std::shared_ptr<const std::string> bytes = reply.data;
+        const char *start = reply.bytes() + reply.pos;
         if (parms.flags & p::kFlagTermCharSet) {
             const void *hit = memchr(start, parms.termChar, n);
             if (hit) {
@@ -442,16 +476,15 @@ private:
                 reason |= p::kReasonChr;
             }
         }
-        if (reply.pos + n == reply.data.size())
+        if (reply.pos + n == reply.size())
             reason |= p::kReasonEnd;
         if (n == parms.requestSize)
             reason |= p::kReasonReqCnt;
-        std::string chunk(start, n);
         reply.pos += n;
         bool dropNow = reply.dropAt >= 0 && reply.pos >= static_cast<size_t>(reply.dropAt);
         if (reason & p::kReasonEnd)
             reply.clear();
-        if (!readReply(xid, p::kErrNone, reason, chunk.data(), static_cast<uint32_t>(chunk.size())))
+        if (!readReply(xid, p::kErrNone, reason, start, static_cast<uint32_t>(n)))
             return false;
         if (dropNow) {
             // Give the partial data time to leave before the connection breaks.
@@ -1025,11 +1058,15 @@ void Server::serveRaw(int fd, Instrument instrument, int connectionId)
         if (reply.active) {
             auto now = Clock::now();
             if (now >= reply.readyAt) {
-                size_t limit = reply.data.size();
+                size_t limit = reply.size();
                 if (reply.dropAt >= 0)
                     limit = std::min(limit, static_cast<size_t>(reply.dropAt));
-                if (limit > reply.pos && !sendAll(fd, reply.data.data() + reply.pos, limit - reply.pos))
-                    return;
+                for (size_t at = reply.pos; at < limit;) {
+                    size_t piece = std::min<size_t>(limit - at, 4u << 20);
+                    if (!sendAll(fd, reply.bytes() + at, piece))
+                        return;
+                    at += piece;
+                }
                 reply.pos = limit;
                 if (reply.dropAt >= 0)
                     return; // scripted: the connection breaks here

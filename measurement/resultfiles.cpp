@@ -20,6 +20,21 @@ constexpr qint64 kSliceValues = 1 << 16;
 
 QString number(double v) { return QString::number(v, 'g', 6); }
 
+// Writes all n bytes. A write that stops short (a full disk takes what fits)
+// is retried, so that the failing one leaves the reason in the error string
+// instead of "Unknown error".
+bool writeAll(QFile& f, const char* data, qint64 n)
+{
+    qint64 done = 0;
+    while (done < n) {
+        const qint64 w = f.write(data + done, n - done);
+        if (w <= 0)
+            return false;
+        done += w;
+    }
+    return true;
+}
+
 void appendLine(QString* out, const char* label, const QVector<double>& values)
 {
     out->append(QLatin1String(label));
@@ -100,7 +115,7 @@ bool writeTraceFile(const QString& path, const QVector<double>& d, qint64 cnt, Q
     bool ok = true;
 #if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
     const qint64 bytes = n * kValueBytes;
-    ok = f.write(reinterpret_cast<const char*>(src), bytes) == bytes;
+    ok = writeAll(f, reinterpret_cast<const char*>(src), bytes);
 #else
     QVector<quint64> slice(static_cast<int>(std::min(n, kSliceValues)));
     for (qint64 i = 0; ok && i < n; i += kSliceValues) {
@@ -110,7 +125,7 @@ bool writeTraceFile(const QString& path, const QVector<double>& d, qint64 cnt, Q
             std::memcpy(&bits, src + i + j, sizeof bits);
             slice[static_cast<int>(j)] = qToLittleEndian(bits);
         }
-        ok = f.write(reinterpret_cast<const char*>(slice.constData()), m * kValueBytes) == m * kValueBytes;
+        ok = writeAll(f, reinterpret_cast<const char*>(slice.constData()), m * kValueBytes);
     }
 #endif
     if (ok && !f.flush())

@@ -45,6 +45,10 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 using I = Instrument;
 
+// Stamps tried, one second apart, before the results file counts as
+// impossible to create.
+constexpr int kMaxStampTries = 3600;
+
 // Triggered acquisition of each oscilloscope family, before channel 1 is read.
 // A failed step marked required ends the acquisition; the pass then works on
 // the traces it already has.
@@ -88,8 +92,12 @@ public:
                 continue;
             }
             QString err;
-            if (!writeTraceFile(m_dir.filePath(traceFileName(QString(), k, kKinds[i])), *src[i], cnt, &err))
+            const QString path = m_dir.filePath(traceFileName(QString(), k, kKinds[i]));
+            if (!writeTraceFile(path, *src[i], cnt, &err)) {
+                // Cut short (a full disk): it must not get a final name as if whole.
+                QFile::remove(path);
                 fail(r, err);
+            }
         }
     }
 
@@ -296,9 +304,21 @@ private:
 
     void writeFiles()
     {
-        m_r.stamp = timeStamp(QDateTime::currentDateTime());
-        QFile f(m_s.dataDir + QLatin1Char('/') + resultsFileName(m_r.stamp));
-        if (!f.open(QIODevice::WriteOnly)) {
+        // The results file is created, never replaced: a series that ends in
+        // the same second as an earlier one (a quick failing series, or a
+        // second program instance on the same data folder) takes the next
+        // free second for its stamp instead of overwriting that one's files.
+        QDateTime when = QDateTime::currentDateTime();
+        QFile f;
+        bool opened = false;
+        for (int tries = 0; !opened && tries < kMaxStampTries; ++tries, when = when.addSecs(1)) {
+            m_r.stamp = timeStamp(when);
+            f.setFileName(m_s.dataDir + QLatin1Char('/') + resultsFileName(m_r.stamp));
+            opened = f.open(QIODevice::WriteOnly | QIODevice::NewOnly);
+            if (!opened && !f.exists())
+                break;  // not a name clash: the folder cannot be written
+        }
+        if (!opened) {
             // No results file, no trace files: the sets are discarded with the
             // private folder.
             m_r.resultsFailed = true;

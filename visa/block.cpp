@@ -52,10 +52,16 @@ double floatFromLittleEndian(const unsigned char* p)
 
 QVector<double> decodeFloat32(const char* data, std::size_t bytes)
 {
-    const std::size_t count = bytes / 4;
     QVector<double> values;
-    values.resize(int(count));
-    double* out = values.data();
+    decodeFloat32Into(data, bytes, &values);
+    return values;
+}
+
+void decodeFloat32Into(const char* data, std::size_t bytes, QVector<double>* values)
+{
+    const std::size_t count = bytes / 4;
+    values->resize(int(count));
+    double* out = values->data();
     const auto* p = reinterpret_cast<const unsigned char*>(data);
 #if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
     // The wire order is the host's: a plain copy per value, no byte shuffling.
@@ -68,7 +74,6 @@ QVector<double> decodeFloat32(const char* data, std::size_t bytes)
     for (std::size_t i = 0; i < count; ++i)
         out[i] = floatFromLittleEndian(p + 4 * i);
 #endif
-    return values;
 }
 
 bool parseReply(const QByteArray& reply, QVector<double>* values)

@@ -41,6 +41,12 @@ double floatFromLittleEndian(const unsigned char* p);
 // 1 to 3 bytes is ignored. Throws std::bad_alloc like any Qt container.
 QVector<double> decodeFloat32(const char* data, std::size_t bytes);
 
+// The same into *values (replaced), in the storage it already has when that
+// is large enough and not shared: a series reads traces of one length pass
+// after pass, and fresh memory for 10,000,000 doubles costs more than the
+// conversion itself. Throws std::bad_alloc like any Qt container.
+void decodeFloat32Into(const char* data, std::size_t bytes, QVector<double>* values);
+
 // A whole reply as it comes from the instrument: header, data, terminator.
 // True with the values in *values (replaced) when the header is well formed;
 // a short data part yields the values of the bytes present. On false

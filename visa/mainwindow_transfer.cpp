@@ -9,7 +9,6 @@
 #include <QByteArray>
 #include <QFile>
 
-#include <new>
 #include <vector>
 
 namespace {
@@ -105,21 +104,5 @@ bool MainWindow::IntReadArray(ViSession hdl, QVector<double>* arr)
     // declared, the excess dropped so it cannot pose as the next reply.
     discardRest(hdl, st);
 
-    QFile f(file.path);
-    if (!f.open(QIODevice::ReadOnly))
-        return false;
-    try {
-        // Sized by what actually arrived, never by what the header claimed.
-        const QByteArray raw = f.readAll();
-        f.close();
-        const std::size_t bytes = block::dataBytes(declared, raw.constData(), std::size_t(raw.size()));
-        // A block cut short is a failed transfer: fewer points would be
-        // spread over the whole time window and skew every edge time.
-        if (bytes < declared)
-            return false;
-        *arr = block::decodeFloat32(raw.constData(), bytes);
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    return true;
+    return readParkedTrace(file.path, declared, arr);
 }

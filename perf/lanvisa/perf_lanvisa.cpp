@@ -1,7 +1,9 @@
 // Benchmark: float32 trace blocks (80 kB and 40 MB) and a small query round
 // trip through liblanvisa.so over VXI-11 and SOCKET, next to a plain recv loop
 // on a raw socket (the physical limit) and pyvisa + pyvisa-py, all against the
-// same in-process bench acquisition. Prints medians and ratios.
+// same in-process bench acquisition. The plain loop and the library take
+// turns within each round, so a change in the machine's load hits them alike;
+// pyvisa runs afterwards in its own process. Prints medians and ratios.
 //
 // usage: perf_lanvisa [--quick] [--no-pyvisa]
 #include "visa.h"
@@ -41,19 +43,39 @@ double median(std::vector<double> v)
     return v.empty() ? 0.0 : v[v.size() / 2];
 }
 
-double timeMedianMs(int reps, const std::function<bool()> &run)
+/// Ways of doing the same thing, timed side by side: every round runs each
+/// once, starting with a different one each round.
+struct Contenders
 {
-    std::vector<double> t;
-    for (int i = 0; i < reps; ++i) {
-        const auto t0 = Clock::now();
-        if (!run()) {
-            std::fprintf(stderr, "run failed\n");
-            return -1.0;
-        }
-        t.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+    struct Entry
+    {
+        std::string name;
+        std::function<bool()> run;
+        std::vector<double> ms;
+        bool failed = false;
+    };
+    std::vector<Entry> entries;
+
+    void add(const std::string &name, std::function<bool()> run) { entries.push_back({name, std::move(run), {}, false}); }
+    void runRounds(int rounds)
+    {
+        for (int r = 0; r < rounds; ++r)
+            for (size_t k = 0; k < entries.size(); ++k) {
+                Entry &e = entries[(k + static_cast<size_t>(r)) % entries.size()];
+                if (e.failed)
+                    continue;
+                const auto t0 = Clock::now();
+                if (!e.run()) {
+                    std::fprintf(stderr, "%s: run failed\n", e.name.c_str());
+                    e.failed = true;
+                    continue;
+                }
+                e.ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+            }
     }
-    return median(t);
-}
+    /// Median in ms, -1 when the way failed.
+    double medianMs(size_t i) const { return entries[i].failed ? -1.0 : median(entries[i].ms); }
+};
 
 /// Plain TCP client: the least any library can do over the same socket.
 class PlainSocket
@@ -123,6 +145,11 @@ bool libReadBlock(ViSession vi, std::vector<unsigned char> &buf)
 /// The program's transfer: "#n", the digits, then viReadToFile of L + 10.
 bool libReadBlockToFile(ViSession vi, const std::string &path)
 {
+    struct RemoveAfter
+    {
+        const std::string &path;
+        ~RemoveAfter() { ::unlink(path.c_str()); } // as the program does after every transfer
+    } removeAfter{path};
     if (viWrite(vi, reinterpret_cast<ViConstBuf>(kBlockCommand), sizeof kBlockCommand - 1, VI_NULL) != VI_SUCCESS)
         return false;
     unsigned char h[16] = {};
@@ -159,8 +186,10 @@ void printRow(const char *what, double ms, double plainMs, size_t bytes)
     std::printf("  %-34s %10.3f ms", what, ms);
     if (bytes)
         std::printf(" %9.1f MB/s", mbps);
-    if (plainMs > 0)
+    if (plainMs > 0 && bytes)
         std::printf("   x%.2f time, %.2f of plain throughput", ms / plainMs, plainMs / ms);
+    else if (plainMs > 0)
+        std::printf("   x%.2f the plain round trip", ms / plainMs);
     std::printf("\n");
 }
 
@@ -192,12 +221,16 @@ int main(int argc, char **argv)
     viSetAttribute(vxi, VI_ATTR_TMO_VALUE, kTimeoutMs);
     viSetAttribute(sock, VI_ATTR_TMO_VALUE, kTimeoutMs);
     PlainSocket plain(bench.address(os), bench.options().rawPort);
-    const std::string file = "/tmp/perf_lanvisa_" + std::to_string(::getpid()) + ".bin";
+    // The program parks a trace under $XDG_RUNTIME_DIR when it has one, else
+    // in the temporary folder.
+    const char *runtime = std::getenv("XDG_RUNTIME_DIR");
+    const std::string folder = runtime && *runtime && ::access(runtime, W_OK) == 0 ? runtime : "/tmp";
+    const std::string file = folder + "/perf_lanvisa_" + std::to_string(::getpid()) + ".bin";
 
     std::printf("liblanvisa benchmark (medians; ratios against the plain recv loop)\n");
     for (size_t points : {kSmallPoints, kLargePoints}) {
         const bool large = points == kLargePoints;
-        const int reps = large ? (quick ? 3 : 9) : (quick ? 20 : 200);
+        const int reps = large ? (quick ? 3 : 15) : (quick ? 20 : 200);
         const int pyReps = large ? (quick ? 1 : 3) : (quick ? 5 : 50);
         if (!queryOk(vxi, "INIT:CONT OFF;*OPC?\n") || !queryOk(vxi, "ACQ:POIN " + std::to_string(points) + ";*OPC?\n") ||
             !queryOk(vxi, "FORM REAL,32;*OPC?\n") || !queryOk(vxi, "*TRG;*OPC?\n")) {
@@ -209,19 +242,23 @@ int main(int argc, char **argv)
         std::vector<unsigned char> buf(bytes + 64);
 
         // Take the bench's trace once and serve it as a stored reply, so the
-        // figures measure the transfer, not the bench's waveform model. Bytes
-        // are set to 0x0A so that about one in 135 is, as in a real trace.
+        // figures measure the transfer, not the bench's waveform model. More
+        // bytes are set to 0x0A until about one in 135 is, as in a real trace.
         bench.clearFaults();
         plain.send(kBlockCommand);
         if (!plain.readBlock(raw))
             return 1;
         const size_t headerSize = 2 + static_cast<size_t>(raw[1] - '0');
         std::string block(raw.data(), headerSize + bytes + 1);
-        uint32_t lcg = 12345;
-        for (size_t i = headerSize; i < headerSize + bytes; ++i) {
-            lcg = lcg * 1664525u + 1013904223u;
-            if ((lcg >> 8) % kLfEvery == 0)
-                block[i] = '\n';
+        const size_t natural = static_cast<size_t>(std::count(block.begin() + headerSize, block.end() - 1, '\n'));
+        if (natural < bytes / kLfEvery) {
+            const uint32_t every = static_cast<uint32_t>(bytes / (bytes / kLfEvery - natural));
+            uint32_t lcg = 12345;
+            for (size_t i = headerSize; i < headerSize + bytes; ++i) {
+                lcg = lcg * 1664525u + 1013904223u;
+                if ((lcg >> 8) % every == 0)
+                    block[i] = '\n';
+            }
         }
         b::Fault stored;
         stored.instrument = os;
@@ -234,14 +271,17 @@ int main(int argc, char **argv)
         std::printf("\n%zu points float32 = %zu bytes, one byte in %.0f is 0x0A, %d runs\n", points, bytes,
                     lf ? double(bytes) / lf : 0.0, reps);
 
-        const double plainMs = timeMedianMs(reps, [&] { return plain.send(kBlockCommand) && plain.readBlock(raw); });
-        printRow("plain recv loop (raw socket)", plainMs, 0, bytes);
-        printRow("lanvisa SOCKET viRead", timeMedianMs(reps, [&] { return libReadBlock(sock, buf); }), plainMs, bytes);
-        printRow("lanvisa VXI-11 viRead", timeMedianMs(reps, [&] { return libReadBlock(vxi, buf); }), plainMs, bytes);
-        printRow("lanvisa SOCKET program way (file)", timeMedianMs(reps, [&] { return libReadBlockToFile(sock, file); }),
-                 plainMs, bytes);
-        printRow("lanvisa VXI-11 program way (file)", timeMedianMs(reps, [&] { return libReadBlockToFile(vxi, file); }),
-                 plainMs, bytes);
+        Contenders ways;
+        ways.add("plain recv loop (raw socket)", [&] { return plain.send(kBlockCommand) && plain.readBlock(raw); });
+        ways.add("lanvisa SOCKET viRead", [&] { return libReadBlock(sock, buf); });
+        ways.add("lanvisa VXI-11 viRead", [&] { return libReadBlock(vxi, buf); });
+        ways.add("lanvisa SOCKET program way (file)", [&] { return libReadBlockToFile(sock, file); });
+        ways.add("lanvisa VXI-11 program way (file)", [&] { return libReadBlockToFile(vxi, file); });
+        ways.runRounds(reps);
+        const double plainMs = ways.medianMs(0);
+        printRow(ways.entries[0].name.c_str(), plainMs, 0, bytes);
+        for (size_t i = 1; i < ways.entries.size(); ++i)
+            printRow(ways.entries[i].name.c_str(), ways.medianMs(i), plainMs, bytes);
         if (pyvisa) {
             printRow("pyvisa-py SOCKET", pyvisaMs(bench.socketResourceString(os), "block", "CHAN1:DATA?", pyReps),
                      plainMs, bytes);
@@ -253,10 +293,15 @@ int main(int argc, char **argv)
     const int qReps = quick ? 100 : 2000;
     std::printf("\nsmall query round trip (\"*OPC?\" -> \"1\\n\"), %d runs\n", qReps);
     std::vector<char> line(256);
-    const double plainQ = timeMedianMs(qReps, [&] { return plain.send(kSmallQuery) && plain.readLine(line); });
-    printRow("plain socket send + recv", plainQ, 0, 0);
-    printRow("lanvisa SOCKET viQueryf", timeMedianMs(qReps, [&] { return queryOk(sock, kSmallQuery); }), plainQ, 0);
-    printRow("lanvisa VXI-11 viQueryf", timeMedianMs(qReps, [&] { return queryOk(vxi, kSmallQuery); }), plainQ, 0);
+    Contenders queries;
+    queries.add("plain socket send + recv", [&] { return plain.send(kSmallQuery) && plain.readLine(line); });
+    queries.add("lanvisa SOCKET viQueryf", [&] { return queryOk(sock, kSmallQuery); });
+    queries.add("lanvisa VXI-11 viQueryf", [&] { return queryOk(vxi, kSmallQuery); });
+    queries.runRounds(qReps);
+    const double plainQ = queries.medianMs(0);
+    printRow(queries.entries[0].name.c_str(), plainQ, 0, 0);
+    for (size_t i = 1; i < queries.entries.size(); ++i)
+        printRow(queries.entries[i].name.c_str(), queries.medianMs(i), plainQ, 0);
     if (pyvisa) {
         printRow("pyvisa-py SOCKET query", pyvisaMs(bench.socketResourceString(os), "query", "*OPC?", qReps / 10),
                  plainQ, 0);

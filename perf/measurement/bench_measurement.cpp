@@ -20,6 +20,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <arpa/inet.h>
@@ -128,14 +129,10 @@ public:
                 return false;
             f.write(b.constData() + 2 + n, b.size() - 2 - n);
         }
-        QFile f(path);
-        if (!f.open(QIODevice::ReadOnly))
-            return false;
-        const QByteArray raw = f.readAll();
-        f.close();
+        // Read back and converted by the program's own code, as in IntReadArray.
+        const bool ok = readParkedTrace(path, declared, arr);
         QFile::remove(path);
-        *arr = block::decodeFloat32(raw.constData(), block::dataBytes(declared, raw.constData(), size_t(raw.size())));
-        return true;
+        return ok;
     }
     void calcDelays(int pts, QVector<double>* d1, QVector<double>* d2, QVector<double>* d3, QVector<double>* t,
                     double* rf, double* snk) override
@@ -202,28 +199,64 @@ void clearFolder(const QString& dir)
 }
 
 // A plain recv loop on loopback TCP taking the three blocks as a server
-// thread sends them back to back: the least any transfer can cost.
-double bareRecvMsPerTrio(const QByteArray* blocks, int trios)
+// thread sends them back to back: the least any transfer can cost. One
+// connection serves every round, so that no round pays for a fresh
+// connection's ramp-up.
+class BareLink
 {
-    const int ls = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t al = sizeof a;
-    ::bind(ls, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::listen(ls, 1);
-    ::getsockname(ls, reinterpret_cast<sockaddr*>(&a), &al);
-    std::thread server([&] {
-        const int c = ::accept(ls, nullptr, nullptr);
-        char go;
+public:
+    explicit BareLink(const QByteArray* blocks) : m_blocks(blocks)
+    {
+        m_listen = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t al = sizeof a;
+        ::bind(m_listen, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::listen(m_listen, 1);
+        ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&a), &al);
+        m_server = std::thread([this] { serve(); });
+        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        ::connect(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        m_total = blocks[0].size() + blocks[1].size() + blocks[2].size();
+        m_buf.resize(size_t(std::min<qint64>(m_total, 64 << 20)));
+        trioMs(1);  // warm up: buffers touched, the connection ramped up
+    }
+    ~BareLink()
+    {
+        ::close(m_fd);
+        m_server.join();
+        ::close(m_listen);
+    }
+    // Milliseconds per request of the three blocks, over `trios` requests.
+    double trioMs(int trios)
+    {
+        QElapsedTimer clock;
+        clock.start();
         for (int i = 0; i < trios; ++i) {
-            if (::recv(c, &go, 1, MSG_WAITALL) != 1)
-                break;
+            ::send(m_fd, "g", 1, 0);
+            qint64 got = 0;
+            while (got < m_total) {
+                const ssize_t r = ::recv(m_fd, m_buf.data(), std::min<size_t>(m_buf.size(), size_t(m_total - got)), 0);
+                if (r <= 0)
+                    return -1.0;
+                got += r;
+            }
+        }
+        return nowMs(clock) / trios;
+    }
+
+private:
+    void serve()
+    {
+        const int c = ::accept(m_listen, nullptr, nullptr);
+        char go;
+        while (::recv(c, &go, 1, MSG_WAITALL) == 1) {
             for (int b = 0; b < 3; ++b) {
-                const char* p = blocks[b].constData();
-                qint64 left = blocks[b].size();
+                const char* p = m_blocks[b].constData();
+                qint64 left = m_blocks[b].size();
                 while (left > 0) {
-                    const ssize_t w = ::send(c, p, size_t(left), 0);
+                    const ssize_t w = ::send(c, p, size_t(left), MSG_NOSIGNAL);
                     if (w <= 0)
                         break;
                     p += w;
@@ -232,28 +265,19 @@ double bareRecvMsPerTrio(const QByteArray* blocks, int trios)
             }
         }
         ::close(c);
-    });
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    const qint64 total = blocks[0].size() + blocks[1].size() + blocks[2].size();
-    std::vector<char> buf(size_t(std::min<qint64>(total, 64 << 20)));
-    QElapsedTimer clock;
-    clock.start();
-    for (int i = 0; i < trios; ++i) {
-        ::send(s, "g", 1, 0);
-        qint64 got = 0;
-        while (got < total) {
-            const ssize_t r = ::recv(s, buf.data(), std::min<size_t>(buf.size(), size_t(total - got)), 0);
-            if (r <= 0)
-                break;
-            got += r;
-        }
     }
-    const double ms = nowMs(clock) / trios;
-    ::close(s);
-    server.join();
-    ::close(ls);
-    return ms;
+
+    const QByteArray* m_blocks;
+    int m_listen = -1, m_fd = -1;
+    qint64 m_total = 0;
+    std::vector<char> m_buf;
+    std::thread m_server;
+};
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
 }
 
 // Sequential writes of `bytes` into new files in `dir`, MB/s: a plain
@@ -264,12 +288,6 @@ struct WriteSpeeds
 {
     double diskCached, diskSynced, filesCached, filesSynced;
 };
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 void syncFile(const QString& p)
 {
@@ -327,7 +345,10 @@ int main(int argc, char** argv)
         return 1;
     }
     const QString dir = work.path();
-    std::printf("measurement series benchmark (files in %s)\n", qPrintable(dir));
+    // The transfer file's folder decides much of a trace read's cost: memory
+    // backed under $XDG_RUNTIME_DIR, a disk file system in the temp folder.
+    std::printf("measurement series benchmark (files in %s, transfer file in %s)\n", qPrintable(dir),
+                qPrintable(QFileInfo(traceTempFile()).path()));
 
     // ---- peak during one 10,000,000-point pass, from empty traces ----------
     {
@@ -351,17 +372,28 @@ int main(int argc, char** argv)
         for (int b = 0; b < 3; ++b)
             host.blocks[b] = makeBlock(n, b);
         const bool big = n > 1000000;
-        const int bareTrios = big ? 5 : 500;
-        const int passes = big ? 3 : 1000;
+        // The bare transfer and the own work take turns round by round, so a
+        // change in the machine's load hits both alike; medians of the rounds.
+        const int rounds = big ? 5 : 10;
+        const int triosPerRound = big ? 1 : 50;
+        const int passesPerRound = big ? 1 : 100;
         Traces tr;
         seriesMsPerPass(host, tr, 1, false, dir);  // warm up: traces allocated, caches hot
-        const double bare = bareRecvMsPerTrio(host.blocks, bareTrios);
-        host.readMs = host.delayMs = 0;
-        const double own = seriesMsPerPass(host, tr, passes, false, dir);
-        const double reads = host.readMs / passes, edges = host.delayMs / passes;
-        const double withFiles = seriesMsPerPass(host, tr, big ? 2 : passes, true, dir);
+        BareLink link(host.blocks);
+        std::vector<double> bareRounds, ownRounds, readRounds, edgeRounds;
+        for (int r = 0; r < rounds; ++r) {
+            bareRounds.push_back(link.trioMs(triosPerRound));
+            host.readMs = host.delayMs = 0;
+            ownRounds.push_back(seriesMsPerPass(host, tr, passesPerRound, false, dir));
+            readRounds.push_back(host.readMs / passesPerRound);
+            edgeRounds.push_back(host.delayMs / passesPerRound);
+        }
+        const double bare = median(bareRounds), own = median(ownRounds);
+        const double reads = median(readRounds), edges = median(edgeRounds);
+        const double withFiles = seriesMsPerPass(host, tr, big ? 2 : rounds * passesPerRound, true, dir);
         clearFolder(dir);
-        std::printf("\n%d points per trace (blocks of %.1f MB):\n", n, host.blocks[0].size() / 1e6);
+        std::printf("\n%d points per trace (blocks of %.1f MB), medians of %d alternating rounds:\n", n,
+                    host.blocks[0].size() / 1e6, rounds);
         std::printf("  bare recv of the three blocks   %9.3f ms per pass\n", bare);
         std::printf("  own work, no trace files        %9.3f ms per pass  (%.2fx the bare transfer)\n", own,
                     own / bare);

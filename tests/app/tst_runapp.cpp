@@ -9,7 +9,6 @@
 #include <QDialogButtonBox>
 #include <QFile>
 #include <QPushButton>
-#include <QStandardPaths>
 #include <QTimer>
 
 #include <cstdio>
@@ -39,7 +38,7 @@ Q_COREAPP_STARTUP_FUNCTION(driveProgram)
 int main(int argc, char** argv)
 {
     testsupport::isolateEnvironment();
-    setVisaCandidates({testsupport::fakeVisaPath("full")});
+    setVisaCandidates({testsupport::recVisaPath()});
     const int rc = runQuarnel(argc, argv);
     const QString cfg = QString::fromLocal8Bit(qgetenv("XDG_DATA_HOME")) + "/Tervane/tst_runapp/tst_runapp.cfg";
     const bool saved = QFile::exists(cfg);

@@ -34,7 +34,7 @@ int main(int argc, char **argv)
         std::string message = arg.substr(colon + 1) + "\n";
         LinkState &link = links[static_cast<int>(instrument)];
         core.feed(instrument, link, message.data(), message.size(), true, Transport::Vxi11, 1, 1);
-        reply = link.reply.data;
+        reply = link.reply.data ? *link.reply.data : std::string();
         link.reply.clear();
     }
     if (reply.size() < 3 || reply[0] != '#' || reply[1] < '1' || reply[1] > '9') {

@@ -20,7 +20,7 @@ namespace benchtest {
 std::string Talker::ask(const std::string &message)
 {
     core.feed(instrument, link, message.data(), message.size(), true, Transport::Vxi11, 1, 1);
-    std::string reply = link.reply.data;
+    std::string reply = link.reply.data ? *link.reply.data : std::string();
     link.reply.clear();
     return reply;
 }

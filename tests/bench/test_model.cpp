@@ -253,6 +253,45 @@ TEST(BenchModel, AsciiAndRealFormatsCarryTheSameValues)
     EXPECT_EQ(real.size(), i);
 }
 
+TEST(BenchModel, ReadingATraceAgainGivesTheSameBytes)
+{
+    Rig rig;
+    rig.scope.ask("ACQ:POIN 1001;FORM REAL,32;*TRG\n");
+    const std::string first = rig.scope.ask("CHAN1:DATA?\n");
+    EXPECT_EQ(first, rig.scope.ask("CHAN1:DATA?\n"));
+    EXPECT_NE(first, rig.scope.ask("CHAN2:DATA?\n"));
+    // Joined with another query the block loses its own terminator.
+    EXPECT_EQ(first.substr(0, first.size() - 1) + ";1\n", rig.scope.ask("CHAN1:DATA?;*OPC?\n"));
+
+    // The other byte order carries the same values, byte-swapped.
+    rig.scope.ask("FORM:BORD MSBF\n");
+    std::string swapped = rig.scope.ask("CHAN1:DATA?\n");
+    ASSERT_EQ(first.size(), swapped.size());
+    for (size_t i = 6; i + 4 < first.size(); i += 4)
+        for (size_t b = 0; b < 4; ++b)
+            ASSERT_EQ(first[i + b], swapped[i + 3 - b]) << i;
+    rig.scope.ask("FORM:BORD LSBF\n");
+    EXPECT_EQ(first, rig.scope.ask("CHAN1:DATA?\n"));
+
+    // Text export of the same acquisition, then a new acquisition.
+    rig.scope.ask("FORM ASC\n");
+    const std::string text = rig.scope.ask("CHAN1:DATA?\n");
+    EXPECT_EQ(text, rig.scope.ask("CHAN1:DATA?\n"));
+    rig.scope.ask("FORM REAL,32;*TRG\n");
+    EXPECT_NE(first, rig.scope.ask("CHAN1:DATA?\n"));
+    EXPECT_EQ(2u, rig.core.truth().size());
+
+    // A scripted reply used again and again arrives whole every time.
+    Fault reply;
+    reply.kind = FaultKind::ReplaceReply;
+    reply.match = "CHAN4:DATA?";
+    reply.count = 0;
+    reply.text = first;
+    rig.core.faults.add(reply);
+    EXPECT_EQ(first, rig.scope.ask("CHAN4:DATA?\n"));
+    EXPECT_EQ(first, rig.scope.ask("CHAN4:DATA?\n"));
+}
+
 TEST(BenchModel, AnalyzerSweepsOnlyWhenArmed)
 {
     Rig rig;

@@ -144,7 +144,8 @@ TEST(Scpi, MessagesEndAtLineFeedOrEnd)
     // unread first one (query interrupted).
     std::string two = "*OPC?\nSYST:ERR:COUN?\n";
     core.feed(Instrument::VideoAnalyzer, t.link, two.data(), two.size(), true, Transport::Vxi11, 1, 1);
-    EXPECT_EQ("1\n", t.link.reply.data);
+    ASSERT_TRUE(t.link.reply.data);
+    EXPECT_EQ("1\n", *t.link.reply.data);
     t.link.reply.clear();
     EXPECT_EQ("-410,\"Query INTERRUPTED\"\n", t.ask("SYST:ERR?\n"));
     // A message split over writes without END waits for its terminator.

@@ -1,6 +1,6 @@
-// The series against a scripted set of instruments: the exact command traffic
-// of each family, the failure paths, the start-level bound, cancelling, the
-// means and the files. Delays against real transfers are in tests/e2e.
+// The series against scripted instruments: the exact command traffic of each
+// family, the failure paths, the start-level bound, cancelling, the means and
+// the files. Delays against real transfers are in tests/e2e.
 #include "delays.h"
 #include "resultfiles.h"
 #include "series.h"
@@ -14,75 +14,64 @@ using namespace measurement;
 
 namespace {
 
-const char* tag(Instrument i)
-{
-    return i == Instrument::Oscilloscope ? "OS " : i == Instrument::SpectrumAnalyzer ? "SA " : "VA ";
-}
-
-// Instruments as a script: every call is logged; a call fails when its
-// logged text is in `fail` (optionally only the first failCount times).
-// Acquisition a (counted from 0) gives a source edge at 100 + 10 a, the RF
-// edge 20 samples later and the sink edge 50 samples later.
+// Instruments as a script: every call is logged as "OS ...", "SA ..." or
+// "VA ..."; a call fails while its entry has failures left in `fail` (-1:
+// always). Acquisition a (from 0) has its source edge at 100 + 10 a, the RF
+// edge 20 samples later, the sink edge 50 samples later.
 struct Script : SeriesHost
 {
     int points = 1000;
     int acquisition = -1;
+    int osTyp = 0;
     QStringList log;
-    QMap<QString, int> fail;  // call -> remaining failures (-1: always)
+    QMap<QString, int> fail;
     std::function<double(int)> startLevel = [](int) { return 0.0; };
     int vaStatus = 1;
-    double vaValue = 42.0;
-    int stopAfterCalls = -1;  // checkpoint returns false once this many calls were made
+    int stopAfterCalls = -1;  // checkpoint says stop once this many calls were made
+    int checkpoints = 0;
 
-    bool failing(const QString& entry)
+    bool ok(Instrument to, const QString& call)
     {
-        log << entry;
-        auto it = fail.find(entry);
-        if (it == fail.end() || it.value() == 0)
-            return false;
-        if (it.value() > 0)
-            --it.value();
-        return true;
+        log << (to == Instrument::Oscilloscope ? "OS " : to == Instrument::SpectrumAnalyzer ? "SA " : "VA ")
+                + call;
+        int& left = fail[log.last()];
+        if (left == 0)
+            return true;
+        if (left > 0)
+            --left;
+        return false;
     }
     bool command(Instrument to, const QString& cmd) override
     {
-        const bool bad = failing(tag(to) + cmd);
-        if (!bad && to == Instrument::Oscilloscope && (cmd.startsWith("*TRG")))
-            ++acquisition;
-        return !bad;
+        const bool good = ok(to, cmd);
+        acquisition += good && to == Instrument::Oscilloscope && cmd.startsWith("*TRG");
+        return good;
     }
     bool queryInt(Instrument to, const QString& q, int* v) override
     {
-        if (failing(tag(to) + q))
+        if (!ok(to, q))
             return false;
         *v = q.contains("STAT") ? vaStatus : 7;
         return true;
     }
     bool queryDouble(Instrument to, const QString& q, double* v) override
     {
-        if (failing(tag(to) + q))
+        if (!ok(to, q))
             return false;
-        *v = vaValue + acquisition;
+        *v = 42.0 + acquisition;
         return true;
     }
     bool readTrace(Instrument from, const QString& q, QVector<double>* arr) override
     {
-        if (failing(tag(from) + q))
+        if (!ok(from, q))
             return false;
-        const int a = acquisition;
-        const int src = 100 + 10 * a;
+        const bool src = q.startsWith("CHAN1"), snk = q.startsWith("CHAN2");  // else RF
+        const int edge = 100 + 10 * acquisition + (src ? 0 : snk ? 50 : 20);
         QVector<double> v(points, 0.0);
-        if (q.startsWith("CHAN1")) {
-            for (int i = src; i < points; ++i)
-                v[i] = 1.0;
-            v[0] = startLevel(a);
-        } else if (q.startsWith("CHAN2")) {
-            for (int i = src + 50; i < points; ++i)
-                v[i] = 1.0;
-        } else {  // RF from channel 3 or the analyzer
-            for (int i = src + 20; i < points; ++i)
-                v[i] = 5.0;
-        }
+        for (int i = edge; i < points; ++i)
+            v[i] = src || snk ? 1.0 : 5.0;
+        if (q.startsWith("CHAN1"))
+            v[0] = startLevel(acquisition);
         *arr = v;
         return true;
     }
@@ -93,46 +82,39 @@ struct Script : SeriesHost
         *rf = r.src2Rf;
         *snk = r.src2Snk;
     }
-    bool checkpoint(const SeriesProgress& p) override
+    bool checkpoint(const SeriesProgress&) override
     {
-        last = p;
         ++checkpoints;
         return stopAfterCalls < 0 || log.size() < stopAfterCalls;
     }
-    int osTyp = 0;
-    SeriesProgress last;
-    int checkpoints = 0;
 };
 
+// The program-wide traces of one window, kept over several series.
 struct Run
 {
     QVector<double> d1, d2, d3, t;
     int pts = 0;
     SeriesResult r;
 
-    SeriesResult go(Script& s, SeriesSettings set)
+    void go(Script& s, int n, int osTyp, bool scopeRf, bool hdmi, const QString& saveTo = QString())
     {
-        s.osTyp = set.osTyp;
-        SeriesTraces tr;
-        tr.d1 = &d1;
-        tr.d2 = &d2;
-        tr.d3 = &d3;
-        tr.t = &t;
-        tr.pts = &pts;
-        r = runSeries(set, tr, s);
-        return r;
+        SeriesSettings set;
+        set.passes = n;
+        set.osTyp = s.osTyp = osTyp;
+        set.rfFromScope = scopeRf;
+        set.hdmi = hdmi;
+        set.saveData = !saveTo.isEmpty();
+        set.dataDir = saveTo;
+        r = runSeries(set, {&d1, &d2, &d3, &t, &pts}, s);
     }
 };
 
-SeriesSettings settings(int n, int osTyp, bool scopeRf, bool hdmi)
+QStringList entries(const QString& dir, QDir::Filters f = QDir::AllEntries)
 {
-    SeriesSettings s;
-    s.passes = n;
-    s.osTyp = osTyp;
-    s.rfFromScope = scopeRf;
-    s.hdmi = hdmi;
-    return s;
+    return QDir(dir).entryList(f | QDir::Hidden | QDir::NoDotAndDotDot);
 }
+
+const QStringList kFirstClosing{"OS RUNC;*OPC?\n", "SA INIT:CONT ON;*OPC?\n"};
 
 }  // namespace
 
@@ -143,18 +125,15 @@ class TstSeries : public QObject
 private slots:
     void countField()
     {
-        QCOMPARE(parsePassCount("1").passes, 1);
+        for (const char* none : {"0", "-3", "abc", "2.5", ""})
+            QCOMPARE(parsePassCount(none).passes, 0);
         QCOMPARE(parsePassCount(" 25 ").passes, 25);
-        QCOMPARE(parsePassCount("0").passes, 0);
-        QCOMPARE(parsePassCount("-3").passes, 0);
-        QCOMPARE(parsePassCount("abc").passes, 0);
-        QCOMPARE(parsePassCount("2.5").passes, 0);
-        QCOMPARE(parsePassCount("").passes, 0);
         QCOMPARE(parsePassCount("100000").passes, kMaxPasses);
         QVERIFY(!parsePassCount("100000").refused);
-        QVERIFY(parsePassCount("100001").refused);
-        QVERIFY(parsePassCount("99999999999999").refused);
-        QCOMPARE(parsePassCount("100001").passes, 0);
+        for (const char* big : {"100001", "99999999999999"}) {
+            QVERIFY(parsePassCount(big).refused);
+            QCOMPARE(parsePassCount(big).passes, 0);
+        }
         QVERIFY(refusedCountMessage("100001").contains("100000"));
     }
 
@@ -162,16 +141,15 @@ private slots:
     {
         Script s;
         Run run;
-        run.go(s, settings(1, 0, false, true));
-        QCOMPARE(s.log, (QStringList{"SA INIT:CONT OFF;*OPC?\n", "OS INIT:CONT OFF;*OPC?\n", "OS *TRG;*OPC?\n",
+        run.go(s, 1, 0, false, true);
+        QCOMPARE(s.log, QStringList({"SA INIT:CONT OFF;*OPC?\n", "OS INIT:CONT OFF;*OPC?\n", "OS *TRG;*OPC?\n",
                                      "OS FORM REAL,32;*OPC?\n", "OS CHAN1:DATA?\n", "SA FORM REAL,32;*OPC?\n",
                                      "SA TRAC? TRACE1, 1000\n", "VA READ:AVDA:TTV:STAT?\n",
-                                     "VA READ:AVDA:TTV:COUN?\n", "VA READ:AVDA:TTV:VAL?\n", "OS CHAN2:DATA?\n",
-                                     "OS RUNC;*OPC?\n", "SA INIT:CONT ON;*OPC?\n"}));
+                                     "VA READ:AVDA:TTV:COUN?\n", "VA READ:AVDA:TTV:VAL?\n", "OS CHAN2:DATA?\n"})
+                             + kFirstClosing);
         QCOMPARE(run.r.end, SeriesEnd::Completed);
         QCOMPARE(run.r.counted, 1);
         QCOMPARE(run.pts, 1000);
-        // Means of one pass are its values; edge 20 and 50 samples after the source.
         QCOMPARE(run.r.src2RfMean, run.r.src2Rf[0]);
         QVERIFY(std::abs(run.r.src2Rf[0] - 20000.0 / 999.0) < 1e-9);
         QVERIFY(std::abs(run.r.src2Snk[0] - 50000.0 / 999.0) < 1e-9);
@@ -185,54 +163,48 @@ private slots:
         Script s;
         s.points = 500;
         Run run;
-        run.go(s, settings(2, 1, true, false));
-        const QStringList pass{"SA INIT:CONT OFF;*OPC?\n", "OS SING;*OPC?\n",          "OS FORM REAL,32;*OPC?\n",
-                               "OS *TRG;*OPC?\n",          "OS CHAN1:DATA?\n",         "SA SWE:POIN 500;*OPC?\n",
-                               "OS CHAN3:DATA?\n",         "OS CHAN2:DATA?\n"};
-        const QStringList closing{"OS RUN;*OPC?\n", "SA INIT:CONT ON;*OPC?\n"};
-        QCOMPARE(s.log, pass + pass + closing);
+        run.go(s, 2, 1, true, false);
+        const QStringList pass{"SA INIT:CONT OFF;*OPC?\n", "OS SING;*OPC?\n", "OS FORM REAL,32;*OPC?\n",
+                               "OS *TRG;*OPC?\n", "OS CHAN1:DATA?\n", "SA SWE:POIN 500;*OPC?\n",
+                               "OS CHAN3:DATA?\n", "OS CHAN2:DATA?\n"};
+        QCOMPARE(s.log, pass + pass + QStringList({"OS RUN;*OPC?\n", "SA INIT:CONT ON;*OPC?\n"}));
         QCOMPARE(run.r.src2Hd, (QVector<double>{0.0, 0.0}));  // HDMI off: 0, as ever
         QCOMPARE(run.r.src2HdMean, 0.0);
         QCOMPARE(run.t.first(), -0.6);
-        // Each pass has its own source edge (100, then 110).
+        // Each pass on its own traces (edges at 100, then 110): same delays.
         QVERIFY(std::abs(run.r.src2Snk[0] - 50 * 1200.0 / 499.0) < 1e-9);
         QCOMPARE(run.r.src2Snk[0], run.r.src2Snk[1]);
     }
 
     void acquisitionFailureReusesPreviousTrace()
     {
-        // First family: a failed *TRG ends the acquisition; the pass is counted on the old channel 1.
         Script s;
-        s.fail["OS *TRG;*OPC?\n"] = 0;
         Run run;
-        run.go(s, settings(1, 0, true, false));
+        run.go(s, 1, 0, true, false);
+        // First family: a failed *TRG skips the acquisition; the pass counts on the old channel 1.
         s.fail["OS *TRG;*OPC?\n"] = 1;
         s.log.clear();
-        run.go(s, settings(1, 0, true, false));
-        const QStringList start{"SA INIT:CONT OFF;*OPC?\n", "OS INIT:CONT OFF;*OPC?\n", "OS *TRG;*OPC?\n"};
-        QCOMPARE(s.log.mid(0, 3), start);
-        QCOMPARE(s.log.mid(3, 2), (QStringList{"OS CHAN3:DATA?\n", "OS CHAN2:DATA?\n"}));
+        run.go(s, 1, 0, true, false);
+        QCOMPARE(s.log.mid(0, 5), (QStringList{"SA INIT:CONT OFF;*OPC?\n", "OS INIT:CONT OFF;*OPC?\n",
+                                               "OS *TRG;*OPC?\n", "OS CHAN3:DATA?\n", "OS CHAN2:DATA?\n"}));
         QCOMPARE(run.r.counted, 1);
         QCOMPARE(run.d1[99], 0.0);  // still acquisition 0's trace (edge at 100, not 110)
         QCOMPARE(run.d1[105], 1.0);
-        // A failed arming of the analyzer skips the acquisition too.
-        s.fail.clear();
+        // So does a failed arming of the analyzer.
         s.fail["SA INIT:CONT OFF;*OPC?\n"] = 1;
         s.log.clear();
-        run.go(s, settings(1, 0, true, false));
-        QCOMPARE(s.log.mid(1, 1), QStringList{"OS CHAN3:DATA?\n"});
+        run.go(s, 1, 0, true, false);
+        QCOMPARE(s.log.at(1), QString("OS CHAN3:DATA?\n"));
         // Second family: a failed SING is ignored.
-        s.fail.clear();
-        s.fail["OS SING;*OPC?\n"] = -1;
         s.log.clear();
-        run.go(s, settings(1, 1, true, false));
+        s.fail["OS SING;*OPC?\n"] = -1;
+        run.go(s, 1, 1, true, false);
         QVERIFY(s.log.contains("OS CHAN1:DATA?\n"));
         // Failed RF and sink reads keep the old vectors; the pass still counts.
         s.fail.clear();
-        s.fail["OS CHAN3:DATA?\n"] = -1;
-        s.fail["OS CHAN2:DATA?\n"] = -1;
+        s.fail["OS CHAN3:DATA?\n"] = s.fail["OS CHAN2:DATA?\n"] = -1;
         const QVector<double> oldSink = run.d3;
-        run.go(s, settings(1, 1, true, false));
+        run.go(s, 1, 1, true, false);
         QCOMPARE(run.r.counted, 1);
         QCOMPARE(run.d3, oldSink);
     }
@@ -242,7 +214,7 @@ private slots:
         Script s;
         s.startLevel = [](int a) { return a < 3 ? 0.3 : -0.049; };  // 0.3 itself is outside
         Run run;
-        run.go(s, settings(2, 0, false, false));
+        run.go(s, 2, 0, false, false);
         QCOMPARE(run.r.end, SeriesEnd::Completed);
         QCOMPARE(run.r.counted, 2);
         QCOMPARE(run.r.totalRepeats, 3);
@@ -251,21 +223,19 @@ private slots:
 
         Script never;
         never.startLevel = [](int) { return std::nan(""); };
-        run.go(never, settings(5, 0, false, false));
+        run.go(never, 5, 0, false, false);
         QCOMPARE(run.r.end, SeriesEnd::Aborted);
         QCOMPARE(run.r.counted, 0);
         QCOMPARE(run.r.totalRepeats, kMaxStartRepeats);
-        QCOMPARE(never.log.mid(never.log.size() - 2),
-                 (QStringList{"OS RUNC;*OPC?\n", "SA INIT:CONT ON;*OPC?\n"}));
+        QCOMPARE(never.log.mid(never.log.size() - 2), kFirstClosing);
         QVERIFY(std::isnan(run.r.src2RfMean));
         QVERIFY(seriesMessage(run.r).contains("stopped after 0 of 5 passes"));
 
-        // Dead instruments before any good trace: the bound ends it too.
-        Script dead;
+        Script dead;  // dead instruments before any good trace: the bound ends it too
         dead.fail["SA INIT:CONT OFF;*OPC?\n"] = -1;
-        run = Run();
-        run.go(dead, settings(3, 1, false, false));
-        QCOMPARE(run.r.end, SeriesEnd::Aborted);
+        Run fresh;
+        fresh.go(dead, 3, 1, false, false);
+        QCOMPARE(fresh.r.end, SeriesEnd::Aborted);
         QCOMPARE(dead.log.count("SA INIT:CONT OFF;*OPC?\n"), kMaxStartRepeats);
     }
 
@@ -274,7 +244,7 @@ private slots:
         Script s;
         s.fail["VA READ:AVDA:TTV:VAL?\n"] = 1;
         Run run;
-        run.go(s, settings(3, 0, false, true));
+        run.go(s, 3, 0, false, true);
         QVERIFY(std::isnan(run.r.src2Hd[0]));
         QCOMPARE(run.r.src2Hd[1], 43.0);
         QCOMPARE(run.r.src2HdMean, (43.0 + 44.0) / 2.0);
@@ -283,7 +253,7 @@ private slots:
 
         Script notReady;
         notReady.vaStatus = 0;
-        run.go(notReady, settings(2, 0, false, true));
+        run.go(notReady, 2, 0, false, true);
         QCOMPARE(notReady.log.count("VA READ:AVDA:TTV:COUN?\n"), 0);
         QVERIFY(std::isnan(run.r.src2HdMean));
         QCOMPARE(run.r.hdContributed, 0);
@@ -294,11 +264,8 @@ private slots:
         Script s;
         s.stopAfterCalls = 8 * 2 + 4;  // in the middle of the third pass
         QTemporaryDir dir;
-        SeriesSettings set = settings(10, 1, true, false);
-        set.saveData = true;
-        set.dataDir = dir.path();
         Run run;
-        run.go(s, set);
+        run.go(s, 10, 1, true, false, dir.path());
         QCOMPARE(run.r.end, SeriesEnd::Cancelled);
         QCOMPARE(run.r.counted, 2);
         QCOMPARE(run.r.src2Rf.size(), 2);
@@ -306,41 +273,32 @@ private slots:
         const QString msg = seriesMessage(run.r);
         QVERIFY(msg.contains("cancelled after 2 of 10 passes"));
         QVERIFY(msg.contains("Source -> RF mean over 2 of 10 passes."));
-        const QStringList files = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
-        QCOMPARE(files.size(), 1 + 2 * 3);
-        QVERIFY(QDir(dir.path()).entryList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());
+        QCOMPARE(entries(dir.path(), QDir::Files).size(), 1 + 2 * 3);  // results and two sets
+        QVERIFY(entries(dir.path(), QDir::Dirs).isEmpty());           // no private folder left
     }
 
-    void zeroPassesWriteResultsOnly()
+    void filesOnlyWithSaveData()
     {
         Script s;
         QTemporaryDir dir;
-        SeriesSettings set = settings(0, 0, false, true);
-        set.saveData = true;
-        set.dataDir = dir.path();
         Run run;
-        run.go(s, set);
-        QCOMPARE(s.log, (QStringList{"OS RUNC;*OPC?\n", "SA INIT:CONT ON;*OPC?\n"}));
+        run.go(s, 0, 0, false, true, dir.path());  // no pass: the results file only
+        QCOMPARE(s.log, kFirstClosing);
         QCOMPARE(run.r.returnCode, 0);
-        const QStringList files = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
-        QCOMPARE(files, QStringList{resultsFileName(run.r.stamp)});
-        QFile f(dir.filePath(files.first()));
+        QCOMPARE(entries(dir.path()), QStringList{resultsFileName(run.r.stamp)});
+        QFile f(dir.filePath(resultsFileName(run.r.stamp)));
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll(), QByteArray("Source2RF Delay:\nSource2RF Mean: nan\nSource2HD Delay:\n"
                                          "Source2HD Mean: nan\nSource2Snk Delay:\nSource2Snk Mean: nan"));
         QVERIFY(seriesMessage(run.r).isEmpty());
-    }
 
-    void saveDataUncheckedWritesNothing()
-    {
-        Script s;
         QTemporaryDir quiet;
-        SeriesSettings set = settings(3, 0, true, false);
-        set.dataDir = quiet.path();
-        Run run;
-        run.go(s, set);
+        SeriesSettings set;
+        set.passes = 3;
+        set.dataDir = quiet.path();  // saveData unchecked: nothing written there
+        run.r = runSeries(set, {&run.d1, &run.d2, &run.d3, &run.t, &run.pts}, s);
         QCOMPARE(run.r.counted, 3);
-        QVERIFY(QDir(quiet.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).isEmpty());
+        QVERIFY(entries(quiet.path()).isEmpty());
     }
 };
 

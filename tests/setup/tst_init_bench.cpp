@@ -1,10 +1,8 @@
 // End to end: the three Init buttons of a real MainWindow through our LAN
-// VISA library against the simulated bench. What the instruments receive,
+// VISA library against the simulated bench: what the instruments receive,
 // whether they are returned to local control, what the buttons show.
-//
-// The failure cases need a session that stays alive while one command goes
-// unanswered, so each costs one I/O time-out (5 s, 10 s for the video
-// analyzer); ctest runs the groups as separate tests.
+// A refused command goes unanswered, so each failure row waits for one I/O
+// time-out (5 s, 10 s for the video analyzer); ctest runs them in groups.
 #include "bench.h"
 #include "expected.h"
 #include "mainwindow.h"
@@ -18,38 +16,9 @@
 #include <QtTest>
 
 using namespace quarnel::bench;
+using namespace expected;
 
-namespace {
-
-QStringList toList(const std::vector<std::string>& v)
-{
-    QStringList out;
-    for (const std::string& s : v)
-        out << QString::fromStdString(s);
-    return out;
-}
-
-Fault refuse(Instrument inst, const char* match)
-{
-    Fault f;
-    f.instrument = inst;
-    f.kind = FaultKind::CommandError;
-    f.match = match;
-    return f;
-}
-
-Fault identity(const std::string& idn)
-{
-    Fault f;
-    f.instrument = Instrument::SpectrumAnalyzer;
-    f.kind = FaultKind::ReplaceReply;
-    f.match = "*IDN?";
-    f.text = idn;
-    f.count = 0;
-    return f;
-}
-
-}  // namespace
+Q_DECLARE_METATYPE(Instrument)
 
 class TestInitBench : public QObject
 {
@@ -59,35 +28,7 @@ class TestInitBench : public QObject
     MainWindow* w = nullptr;
 
     template <typename T>
-    T* child(const char* name)
-    {
-        T* c = w->findChild<T*>(QString::fromLatin1(name));
-        if (!c)
-            qFatal("no control %s", name);
-        return c;
-    }
-    QString text(const char* button) { return child<QPushButton>(button)->text(); }
-
-    struct Outcome
-    {
-        QStringList messages;
-        bool local = false;
-        QString button;
-    };
-
-    // One press; what the instrument received during it.
-    Outcome press(const char* button, Instrument inst)
-    {
-        bench->clearLog();
-        child<QPushButton>(button)->click();
-        Outcome o;
-        o.messages = toList(bench->messages(inst));
-        for (const LogEntry& e : bench->log(inst))
-            if (e.kind == LogKind::Procedure && e.text == "device_local")
-                o.local = true;
-        o.button = text(button);
-        return o;
-    }
+    T* child(const char* name) { return testsupport::child<T>(w, name); }
 
     void setResources(const QString& os, const QString& sa, const QString& va)
     {
@@ -95,8 +36,54 @@ class TestInitBench : public QObject
         child<QLineEdit>("SaIp")->setText(sa);
         child<QLineEdit>("VaIp")->setText(va);
     }
-
     QString rsrc(Instrument i) { return QString::fromStdString(bench->resourceString(i)); }
+
+    void press()
+    {
+        QFETCH(Instrument, inst);
+        QFETCH(int, osTyp);
+        QFETCH(QStringList, ticked);
+        QFETCH(QString, refuse);
+        QFETCH(QString, idn);
+        QFETCH(QStringList, sent);
+        QFETCH(bool, local);
+        QFETCH(bool, ready);
+        const char* button = inst == Instrument::Oscilloscope ? "OsInit"
+                           : inst == Instrument::SpectrumAnalyzer ? "SaInit" : "VaInit";
+        child<QComboBox>("OsTyp")->setCurrentIndex(osTyp);
+        for (const char* box : {"OsRst", "SaRst", "SaIfDem", "VaRst"})
+            child<QCheckBox>(box)->setChecked(ticked.contains(box));
+        child<QLineEdit>("OsTrgLvl")->setText(osTyp ? "-12.5e-3" : "35e-3");
+        child<QLineEdit>("SaFrq")->setText(osTyp ? "2.412345678e9" : "5.192e9");
+        child<QLineEdit>("VaThres")->setText("35.0");
+        bench->clearFaults();
+        child<QPushButton>(button)->click();  // a Ready to lose
+        if (!refuse.isEmpty() || !idn.isEmpty()) {
+            Fault f;
+            f.instrument = inst;
+            f.kind = refuse.isEmpty() ? FaultKind::ReplaceReply : FaultKind::CommandError;
+            f.match = refuse.isEmpty() ? "*IDN?" : refuse.toStdString();
+            f.text = idn.toStdString();
+            bench->addFault(f);
+        }
+        bench->clearLog();
+
+        child<QPushButton>(button)->click();
+        QCOMPARE(testsupport::toQt(bench->messages(inst)), sent);
+        bool wentLocal = false;
+        for (const LogEntry& e : bench->log(inst))
+            wentLocal |= e.kind == LogKind::Procedure && e.text == "device_local";
+        QCOMPARE(wentLocal, local);
+        QCOMPARE(child<QPushButton>(button)->text(), QString(ready ? "Ready" : "Init"));
+        if (ready && refuse.isEmpty()) {  // the instrument took the settings
+            if (inst == Instrument::Oscilloscope)
+                QCOMPARE(bench->scopeState().triggerLevel, osTyp ? -0.0125 : 0.035);
+            if (inst == Instrument::SpectrumAnalyzer)
+                QCOMPARE(bench->analyzerState().centre, osTyp ? 2.41235e9 : 5.192e9);
+            if (inst == Instrument::VideoAnalyzer)
+                QVERIFY(bench->videoState().running);
+        }
+    }
 
 private slots:
     void initTestCase()
@@ -118,217 +105,79 @@ private slots:
         bench.reset();
     }
 
-    void init()
+private:
+    // One press with the form as the row sets it: `ticked` names the check
+    // boxes to tick, `refuse` the command the instrument refuses, `idn` the
+    // analyzer's identification.
+    void rows(bool failures)
     {
-        bench->clearFaults();
-        child<QComboBox>("OsTyp")->setCurrentIndex(0);
-        child<QCheckBox>("OsRst")->setChecked(false);
-        child<QCheckBox>("SaRst")->setChecked(false);
-        child<QCheckBox>("SaIfDem")->setChecked(false);
-        child<QCheckBox>("VaRst")->setChecked(false);
-        child<QLineEdit>("OsTrgLvl")->setText("35e-3");
-        child<QLineEdit>("SaFrq")->setText("5.192e9");
-        child<QLineEdit>("VaThres")->setText("35.0");
-    }
-
-    // ---- complete set-ups ------------------------------------------------------
-
-    void oscilloscopeFirstFamily()
-    {
-        for (bool ifDemod : {false, true}) {
-            child<QCheckBox>("SaIfDem")->setChecked(ifDemod);
-            const Outcome o = press("OsInit", Instrument::Oscilloscope);
-            QCOMPARE(o.messages, expected::osPreamble(false) + expected::osFirstFamily(ifDemod, "0.035"));
-            QCOMPARE(o.messages.size() - 1, ifDemod ? 26 : 23);
-            QVERIFY(o.local);
-            QCOMPARE(o.button, QString("Ready"));
-        }
-        QCOMPARE(bench->scopeState().triggerLevel, 0.035);
-    }
-
-    void oscilloscopeSecondFamilyWithReset()
-    {
-        child<QComboBox>("OsTyp")->setCurrentIndex(1);
-        child<QCheckBox>("OsRst")->setChecked(true);
-        child<QLineEdit>("OsTrgLvl")->setText("-12.5e-3");
-        const Outcome o = press("OsInit", Instrument::Oscilloscope);
-        QCOMPARE(o.messages, expected::osPreamble(true) + expected::osSecondFamily("-0.0125"));
-        QVERIFY(o.local);
-        QCOMPARE(o.button, QString("Ready"));
-    }
-
-    void analyzerModels_data()
-    {
+        QTest::addColumn<Instrument>("inst");
+        QTest::addColumn<int>("osTyp");
+        QTest::addColumn<QStringList>("ticked");
+        QTest::addColumn<QString>("refuse");
         QTest::addColumn<QString>("idn");
-        QTest::addColumn<bool>("kle");
-        QTest::addColumn<bool>("zol");
-        QTest::newRow("bench default (KLE)") << QString() << true << false;
-        QTest::newRow("KLEM") << "Maker,KLEM 30,7,2.1\n" << true << false;
-        QTest::newRow("ZOL") << "Maker,ZOL 4,7,2.1\n" << false << true;
-        QTest::newRow("lower-case zol") << "maker,zol 4,7,2.1\n" << false << true;
-    }
-    void analyzerModels()
-    {
-        QFETCH(QString, idn);
-        QFETCH(bool, kle);
-        QFETCH(bool, zol);
-        if (!idn.isEmpty())
-            bench->addFault(identity(idn.toStdString()));
-        child<QCheckBox>("SaIfDem")->setChecked(zol);  // no bearing on this set-up
-        const Outcome o = press("SaInit", Instrument::SpectrumAnalyzer);
-        QCOMPARE(o.messages, expected::saAll(kle, zol, 0, "5.192e+09"));
-        QVERIFY(o.local);
-        QCOMPARE(o.button, QString("Ready"));
-        QCOMPARE(bench->analyzerState().centre, 5.192e9);
-    }
-
-    void analyzerForSecondFamilyWithReset()
-    {
-        child<QComboBox>("OsTyp")->setCurrentIndex(1);
-        child<QCheckBox>("SaRst")->setChecked(true);
-        child<QLineEdit>("SaFrq")->setText("2.412345678e9");
-        const Outcome o = press("SaInit", Instrument::SpectrumAnalyzer);
-        QCOMPARE(o.messages, expected::saPreamble(true, true) + expected::saLevel("2.41235e+09")
-                                 + expected::saSweep(1) + expected::saTrigger(false));
-        QCOMPARE(o.button, QString("Ready"));
-    }
-
-    void videoWithReset()
-    {
-        child<QCheckBox>("VaRst")->setChecked(true);
-        const Outcome o = press("VaInit", Instrument::VideoAnalyzer);
-        QCOMPARE(o.messages, expected::vaChain(true, "35"));
-        QVERIFY(o.local);
-        QCOMPARE(o.button, QString("Ready"));
-        QVERIFY(bench->videoState().running);
-    }
-
-    void startFollowsReadiness()
-    {
-        press("OsInit", Instrument::Oscilloscope);
-        press("SaInit", Instrument::SpectrumAnalyzer);
-        press("VaInit", Instrument::VideoAnalyzer);
-        QVERIFY(child<QPushButton>("Start")->isEnabled());
-    }
-
-    void repeatedPressReplacesTheSession()
-    {
-        press("OsInit", Instrument::Oscilloscope);
-        bench->clearLog();
-        child<QPushButton>("OsInit")->click();
-        // The earlier link is destroyed before a new one is created.
-        int destroyed = -1, created = -1, i = 0;
-        for (const LogEntry& e : bench->log(Instrument::Oscilloscope)) {
-            if (e.kind == LogKind::Procedure && e.text == "destroy_link" && destroyed < 0)
-                destroyed = i;
-            if (e.kind == LogKind::Procedure && e.text == "create_link" && created < 0)
-                created = i;
-            ++i;
+        QTest::addColumn<QStringList>("sent");
+        QTest::addColumn<bool>("local");
+        QTest::addColumn<bool>("ready");
+        const auto os = Instrument::Oscilloscope, sa = Instrument::SpectrumAnalyzer, va = Instrument::VideoAnalyzer;
+        const QStringList first = osPreamble(false) + osFirstFamily(false, "0.035"), none;
+        const QStringList pre = saPreamble(true), level = saLevel("5.192e+09"), sweep = saSweep(0),
+                          trig = saTrigger(false), chain = vaChain(true, "35");
+        if (!failures) {
+            QTest::newRow("os first family") << os << 0 << none << "" << "" << first << true << true;
+            QTest::newRow("os first family, channel 3") << os << 0 << QStringList{"SaIfDem"} << "" << ""
+                << osPreamble(false) + osFirstFamily(true, "0.035") << true << true;
+            QTest::newRow("os second family, reset") << os << 1 << QStringList{"OsRst", "SaIfDem"} << "" << ""
+                << osPreamble(true) + osSecondFamily("-0.0125") << true << true;
+            QTest::newRow("sa bench default KLE") << sa << 0 << none << "" << "" << pre + level + sweep + trig
+                                                  << true << true;
+            QTest::newRow("sa KLEM") << sa << 0 << none << "" << "Maker,KLEM 30,7,2.1\n"
+                                     << saAll(true, false, 0, "5.192e+09") << true << true;
+            QTest::newRow("sa ZOL") << sa << 0 << QStringList{"SaIfDem"} << "" << "Maker,ZOL 4,7,2.1\n"
+                                    << saAll(false, true, 0, "5.192e+09") << true << true;
+            QTest::newRow("sa lower-case zol") << sa << 0 << none << "" << "maker,zol 4,7,2.1\n"
+                                               << saAll(false, true, 0, "5.192e+09") << true << true;
+            QTest::newRow("sa second family, reset") << sa << 1 << QStringList{"SaRst"} << "" << ""
+                << saPreamble(true, true) + saLevel("2.41235e+09") + saSweep(1) + trig << true << true;
+            QTest::newRow("va reset") << va << 0 << QStringList{"VaRst"} << "" << "" << chain << true << true;
+            return;
         }
-        QVERIFY(destroyed >= 0);
-        QVERIFY(created > destroyed);
-        QCOMPARE(text("OsInit"), QString("Ready"));
+        const auto upTo = [](const QStringList& l, int n) { return QStringList(l.mid(0, n)); };
+        QTest::newRow("os step 5") << os << 0 << none << "CHAN1 ON;STOP" << "" << upTo(first, 6) << false << false;
+        QTest::newRow("os step 14") << os << 0 << none << "TRIG3:OFFS:LIM" << "" << first << true << true;
+        QTest::newRow("os step 16") << os << 0 << none << "CHAN:DIGF:CUT" << "" << upTo(first, 14) << true << false;
+        QTest::newRow("sa group 1") << sa << 0 << none << "DISP:TRAC:Y:RLEV" << ""
+                                    << pre + upTo(level, 1) + sweep + trig << true << true;
+        QTest::newRow("sa group 2") << sa << 0 << none << "SWE:POIN" << "" << pre + level + upTo(sweep, 2)
+                                    << false << false;
+        QTest::newRow("sa group 3") << sa << 0 << none << "TRIG1:HOLD" << "" << pre + level + sweep + upTo(trig, 1)
+                                    << true << true;
+        const char* const steps[][2] = {{"va reset", "*RST"}, {"va display", "SYST:DISP:UPD"},
+                                        {"va threshold", "APL:THR"}, {"va hysteresis", "APL:HYST"},
+                                        {"va start", "INIT:AVDA"}};
+        for (int i = 0; i < 5; ++i)  // the reset is ignored, every other step ends it in remote
+            QTest::newRow(steps[i][0]) << va << 0 << QStringList{"VaRst"} << steps[i][1] << ""
+                                       << upTo(chain, i == 0 ? 5 : i + 1) << (i == 0) << (i == 0);
     }
+
+private slots:
+    void setUps_data() { rows(false); }
+    void setUps() { press(); }
+    void failures_data() { rows(true); }
+    void failures() { press(); }
 
     void openFailsWithoutInstrument()
     {
-        const std::vector<std::string> nobody = uniqueLoopbackAddresses(1);
-        const QString none = QString("TCPIP::%1::INSTR").arg(QString::fromStdString(nobody[0]));
+        const QString none = QString("TCPIP::%1::INSTR").arg(uniqueLoopbackAddresses(1)[0].c_str());
         setResources(none, none, none);
         bench->clearLog();
         for (const char* b : {"OsInit", "SaInit", "VaInit"}) {
             child<QPushButton>(b)->click();
-            QCOMPARE(text(b), QString("Init"));
+            QCOMPARE(child<QPushButton>(b)->text(), QString("Init"));
         }
         QVERIFY(!child<QPushButton>("Start")->isEnabled());
-        for (Instrument i : {Instrument::Oscilloscope, Instrument::SpectrumAnalyzer,
-                             Instrument::VideoAnalyzer})
+        for (Instrument i : {Instrument::Oscilloscope, Instrument::SpectrumAnalyzer, Instrument::VideoAnalyzer})
             QVERIFY(bench->messages(i).empty());
-        setResources(rsrc(Instrument::Oscilloscope), rsrc(Instrument::SpectrumAnalyzer),
-                     rsrc(Instrument::VideoAnalyzer));
-    }
-
-    // ---- failures (each waits for one time-out) ---------------------------------
-
-    void oscilloscopeFailures_data()
-    {
-        QTest::addColumn<QString>("match");
-        QTest::addColumn<int>("lastSent");  // index in the family sequence, 0-based
-        QTest::addColumn<bool>("local");
-        QTest::addColumn<QString>("button");
-        QTest::newRow("step 5 ends in remote") << "CHAN1 ON;STOP" << 4 << false << "Init";
-        QTest::newRow("step 14 ignored") << "TRIG3:OFFS:LIM" << 22 << true << "Ready";
-        QTest::newRow("step 16 ends after go-to-local") << "CHAN:DIGF:CUT" << 12 << true << "Init";
-    }
-    void oscilloscopeFailures()
-    {
-        QFETCH(QString, match);
-        QFETCH(int, lastSent);
-        QFETCH(bool, local);
-        QFETCH(QString, button);
-        child<QPushButton>("OsInit")->click();  // a Ready to lose
-        bench->addFault(refuse(Instrument::Oscilloscope, qPrintable(match)));
-        const Outcome o = press("OsInit", Instrument::Oscilloscope);
-        const QStringList all = expected::osPreamble(false) + expected::osFirstFamily(false, "0.035");
-        QCOMPARE(o.messages, all.mid(0, lastSent + 2));
-        QCOMPARE(o.local, local);
-        QCOMPARE(o.button, button);
-    }
-
-    void analyzerFailures_data()
-    {
-        QTest::addColumn<QString>("match");
-        QTest::addColumn<QStringList>("sent");
-        QTest::addColumn<bool>("local");
-        QTest::addColumn<QString>("button");
-        const QStringList pre = expected::saPreamble(true);
-        const QStringList level = expected::saLevel("5.192e+09");
-        const QStringList sweep = expected::saSweep(0);
-        const QStringList trig = expected::saTrigger(false);
-        QTest::newRow("first group") << "DISP:TRAC:Y:RLEV" << pre + level.mid(0, 1) + sweep + trig
-                                     << true << "Ready";
-        QTest::newRow("second group") << "SWE:POIN" << pre + level + sweep.mid(0, 2) << false
-                                       << "Init";
-        QTest::newRow("third group") << "TRIG1:HOLD" << pre + level + sweep + trig.mid(0, 1) << true
-                                     << "Ready";
-    }
-    void analyzerFailures()
-    {
-        QFETCH(QString, match);
-        QFETCH(QStringList, sent);
-        QFETCH(bool, local);
-        QFETCH(QString, button);
-        bench->addFault(refuse(Instrument::SpectrumAnalyzer, qPrintable(match)));
-        const Outcome o = press("SaInit", Instrument::SpectrumAnalyzer);
-        QCOMPARE(o.messages, sent);
-        QCOMPARE(o.local, local);
-        QCOMPARE(o.button, button);
-    }
-
-    void videoFailures_data()
-    {
-        QTest::addColumn<QString>("match");
-        QTest::addColumn<int>("lastSent");
-        QTest::addColumn<bool>("local");
-        QTest::addColumn<QString>("button");
-        QTest::newRow("reset-ignored") << "*RST" << 4 << true << "Ready";
-        QTest::newRow("display-update") << "SYST:DISP:UPD" << 1 << false << "Init";
-        QTest::newRow("threshold") << "APL:THR" << 2 << false << "Init";
-        QTest::newRow("hysteresis") << "APL:HYST" << 3 << false << "Init";
-        QTest::newRow("start-analysis") << "INIT:AVDA" << 4 << false << "Init";
-    }
-    void videoFailures()
-    {
-        QFETCH(QString, match);
-        QFETCH(int, lastSent);
-        QFETCH(bool, local);
-        QFETCH(QString, button);
-        child<QCheckBox>("VaRst")->setChecked(true);
-        bench->addFault(refuse(Instrument::VideoAnalyzer, qPrintable(match)));
-        const Outcome o = press("VaInit", Instrument::VideoAnalyzer);
-        QCOMPARE(o.messages, expected::vaChain(true, "35").mid(0, lastSent + 1));
-        QCOMPARE(o.local, local);
-        QCOMPARE(o.button, button);
     }
 };
 

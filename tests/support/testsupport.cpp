@@ -8,8 +8,10 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QWidget>
+#include <QtEndian>
 
 #include <cstdlib>
+#include <cstring>
 
 namespace testsupport {
 
@@ -29,9 +31,15 @@ void isolateEnvironment()
         qputenv("QT_QPA_PLATFORM", "offscreen");
 }
 
-QString fakeVisaPath(const QString& variant)
+QString recVisaPath(const char* lacking)
 {
-    return QStringLiteral(QUARNEL_TEST_LIBDIR "/libfakevisa_") + variant + QStringLiteral(".so");
+    const char* path = !lacking ? RECVISA_PATH
+        : !qstrcmp(lacking, "viGpibControlREN") ? RECVISA_NO_viGpibControlREN
+        : !qstrcmp(lacking, "viReadSTB") ? RECVISA_NO_viReadSTB
+        : !qstrcmp(lacking, "viOpen") ? RECVISA_NO_viOpen : nullptr;
+    if (!path)
+        qFatal("no recording VISA library lacking %s", lacking);
+    return QString::fromLocal8Bit(path);
 }
 
 void onNextModal(std::function<void(QWidget*)> fn, int timeoutMs)
@@ -62,6 +70,33 @@ QString messageBoxText(QWidget* w)
 {
     auto* box = qobject_cast<QMessageBox*>(w);
     return box ? box->text() : QString();
+}
+
+QStringList toQt(const std::vector<std::string>& list)
+{
+    QStringList out;
+    for (const std::string& s : list)
+        out << QString::fromStdString(s);
+    return out;
+}
+
+QByteArray floatBytes(float f)
+{
+    quint32 bits;
+    std::memcpy(&bits, &f, 4);
+    QByteArray out(4, '\0');
+    qToLittleEndian(bits, out.data());
+    return out;
+}
+
+bool readArray(QObject* window, ViSession vi, const QString& cmd, QVector<double>* arr)
+{
+    bool ok = false;
+    if (!QMetaObject::invokeMethod(window, "ReadArray", Qt::DirectConnection, Q_RETURN_ARG(bool, ok),
+                                   Q_ARG(ViSession, vi), Q_ARG(QString, cmd),
+                                   Q_ARG(QVector<double>*, arr)))
+        qFatal("ReadArray not invocable");
+    return ok;
 }
 
 }  // namespace testsupport

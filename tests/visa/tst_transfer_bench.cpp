@@ -1,5 +1,6 @@
 // End to end: the program's ReadArray and VisaQuery through our LAN VISA
-// library against the simulated bench, well-formed and malformed blocks.
+// library against the simulated bench, with well-formed, edge-case and
+// malformed replies. After each: no trace file left, the session usable.
 #include "bench.h"
 #include "mainwindow.h"
 #include "testsupport.h"
@@ -12,10 +13,22 @@
 #include <QtTest>
 
 #include <cmath>
+#include <cstring>
 
 using namespace quarnel::bench;
+using testsupport::floatBytes;
 
 Q_DECLARE_METATYPE(BlockFault)
+
+namespace {
+Fault fault(FaultKind kind, const char* match)
+{
+    Fault f;
+    f.kind = kind;
+    f.match = match;
+    return f;
+}
+}  // namespace
 
 class TestTransferBench : public QObject
 {
@@ -26,47 +39,20 @@ class TestTransferBench : public QObject
     ViSession rm = 0;
     ViSession vi = 0;
 
-    bool readArray(const QString& cmd, QVector<double>* arr)
+    bool readArray(QVector<double>* arr, const char* cmd = "CHAN1:DATA?\n")
     {
-        bool ok = false;
-        if (!QMetaObject::invokeMethod(w, "ReadArray", Qt::DirectConnection,
-                                       Q_RETURN_ARG(bool, ok), Q_ARG(ViSession, vi),
-                                       Q_ARG(QString, cmd), Q_ARG(QVector<double>*, arr)))
-            qFatal("ReadArray not invocable");
-        return ok;
+        return testsupport::readArray(w, vi, cmd, arr);
     }
 
-    void addFault(const Fault& f)
-    {
-        bench->addFault(f);
-    }
-
-    Fault blockFault(BlockFault kind)
-    {
-        Fault f;
-        f.instrument = Instrument::Oscilloscope;
-        f.kind = FaultKind::MalformedBlock;
-        f.match = "CHAN1:DATA?";
-        f.block = kind;
-        return f;
-    }
-
-    // The session answers the next command with its own reply, not with
-    // leftovers of an earlier one.
+    // The next command gets its own reply, not leftovers of an earlier one.
     void verifySessionUsable()
     {
         QString idn;
         QCOMPARE(VisaQuery(vi, "*IDN?\n", &idn), VI_SUCCESS);
         QCOMPARE(idn.toStdString(), bench->options().scopeIdentity + "\n");
         QVector<double> arr;
-        QVERIFY(readArray("CHAN1:DATA?\n", &arr));
+        QVERIFY(readArray(&arr));
         QCOMPARE(arr.size(), 20000);
-    }
-
-    static void verifyNoTraceFileLeft()
-    {
-        QVERIFY(!QFileInfo::exists(traceTempFile()));
-        QVERIFY(!QFileInfo::exists(QDir::current().filePath("Trace.tmp")));
     }
 
 private slots:
@@ -91,8 +77,7 @@ private slots:
         bench->clearFaults();
         const QString rsrc = QString::fromStdString(bench->resourceString(Instrument::Oscilloscope));
         QCOMPARE(VisaOpen(rm, rsrc, VI_NO_LOCK, 10000, &vi), VI_SUCCESS);
-        // Short enough that the time-out cases stay quick.
-        QCOMPARE(VisaSetAttribute(vi, VI_ATTR_TMO_VALUE, 2000), VI_SUCCESS);
+        QCOMPARE(VisaSetAttribute(vi, VI_ATTR_TMO_VALUE, 2000), VI_SUCCESS);  // quick time-outs
         QString reply;
         QCOMPARE(VisaQuery(vi, "FORM REAL,32;*OPC?\n", &reply), VI_SUCCESS);
         QCOMPARE(reply, QString("1\n"));
@@ -101,142 +86,122 @@ private slots:
     void cleanup()
     {
         VisaClose(vi);
-        vi = 0;
-        verifyNoTraceFileLeft();
+        QVERIFY(!QFileInfo::exists(traceTempFile()));
+        QVERIFY(!QFileInfo::exists(QDir::current().filePath("Trace.tmp")));
     }
 
     void wellFormedTrace()
     {
         QVector<double> arr;
-        QVERIFY(readArray("CHAN1:DATA?\n", &arr));
+        QVERIFY(readArray(&arr));
         QCOMPARE(arr.size(), 20000);
-        for (double v : arr)
-            QVERIFY(std::isfinite(v) && std::fabs(v) < 10.0);
-        // Every value is a single-precision value widened.
-        for (double v : arr)
-            QCOMPARE(double(float(v)), v);
-        verifyNoTraceFileLeft();
+        for (double v : arr)  // single-precision values widened, in range
+            QVERIFY(std::fabs(v) < 10.0 && double(float(v)) == v);
         QCOMPARE(bench->messages(Instrument::Oscilloscope).back(), std::string("CHAN1:DATA?\n"));
     }
 
-    void asciiReplyIsRejectedAndDiscarded()
+    // The bench sends `reply` in place of the trace.
+    void replies_data()
     {
-        QString reply;
-        QCOMPARE(VisaQuery(vi, "FORM ASC;*OPC?\n", &reply), VI_SUCCESS);
-        QVector<double> arr{1.5};
-        QVERIFY(!readArray("CHAN1:DATA?\n", &arr));
-        QCOMPARE(arr, QVector<double>{1.5});
-        QCOMPARE(VisaQuery(vi, "FORM REAL,32;*OPC?\n", &reply), VI_SUCCESS);
-        QCOMPARE(reply, QString("1\n"));
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<QVector<double>>("values");
+        QTest::newRow("five bytes give one value") << "#15" + floatBytes(-0.75f) + "Z\n" << true
+                                                   << QVector<double>{-0.75};
+        for (int l = 0; l <= 3; ++l)
+            QTest::addRow("L = %d", l) << "#1" + QByteArray::number(l) + QByteArray(l, 'q') + "\n"
+                                       << true << QVector<double>{};
+        QByteArray data;
+        QVector<double> values;
+        for (int i = 0; i < 20000; ++i) {  // every byte position varied, all finite
+            const quint32 bits = (quint32(i) * 2654435761u) & 0xbf7fffffu;
+            float f;
+            std::memcpy(&f, &bits, 4);
+            data += floatBytes(f);
+            values << f;
+        }
+        QTest::newRow("20,000 points bit-exact") << "#6080000" + data + "\n" << true << values;
+        QTest::newRow("surplus dropped") << "#18" + data.left(8) + QByteArray(100, 'x') + "\n" << true
+                                         << values.mid(0, 2);
+        QTest::newRow("ascii") << QByteArray("1.0,2.0,3.0\n") << false << QVector<double>{};
+        QTest::newRow("length cut short") << QByteArray("#508\n") << false << QVector<double>{};
+    }
+    void replies()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(bool, ok);
+        QFETCH(QVector<double>, values);
+        Fault f = fault(FaultKind::ReplaceReply, "CHAN1:DATA?");
+        f.text = reply.toStdString();
+        bench->addFault(f);
+        QVector<double> arr{9, 8};
+        QCOMPARE(readArray(&arr), ok);
+        if (ok) {
+            QCOMPARE(arr.size(), values.size());
+            QVERIFY(std::memcmp(arr.constData(), values.constData(), 8 * size_t(arr.size())) == 0);
+        } else {
+            QCOMPARE(arr, (QVector<double>{9, 8}));
+        }
         verifySessionUsable();
     }
 
-    void malformedHeaders_data()
+    void malformedBlocks_data()
     {
         QTest::addColumn<BlockFault>("kind");
-        QTest::newRow("no hash") << BlockFault::NoHash;
-        QTest::newRow("indefinite length") << BlockFault::IndefiniteLength;
-        QTest::newRow("letter for the digit count") << BlockFault::NonDigitCount;
-        QTest::newRow("letter in the length") << BlockFault::NonDigitLength;
+        QTest::addColumn<bool>("ok");
+        QTest::newRow("no hash") << BlockFault::NoHash << false;
+        QTest::newRow("indefinite length") << BlockFault::IndefiniteLength << false;
+        QTest::newRow("letter for the digit count") << BlockFault::NonDigitCount << false;
+        QTest::newRow("letter in the length") << BlockFault::NonDigitLength << false;
+        QTest::newRow("short data") << BlockFault::ShortData << false;
+        QTest::newRow("length far beyond") << BlockFault::LengthFarBeyond << false;
+        QTest::newRow("newline inside the data") << BlockFault::NewlineInData << true;
     }
-    void malformedHeaders()
+    void malformedBlocks()
     {
         QFETCH(BlockFault, kind);
-        addFault(blockFault(kind));
+        QFETCH(bool, ok);
+        Fault f = fault(FaultKind::MalformedBlock, "CHAN1:DATA?");
+        f.block = kind;
+        bench->addFault(f);
         QVector<double> arr{1.0, 2.0, 3.0};
-        QVERIFY(!readArray("CHAN1:DATA?\n", &arr));
-        QCOMPARE(arr, (QVector<double>{1.0, 2.0, 3.0}));
-        verifyNoTraceFileLeft();
+        QCOMPARE(readArray(&arr), ok);
+        QCOMPARE(arr.size(), ok ? 20000 : 3);
+        if (!ok)
+            QCOMPARE(arr, (QVector<double>{1.0, 2.0, 3.0}));
         verifySessionUsable();
     }
 
-    // The data part holds fewer bytes than declared, or the header claims far
-    // more than is sent: a failed transfer, the trace as it was, nothing
-    // allocated for the claim, the session still usable.
-    void shortOrOverclaimedData_data()
-    {
-        QTest::addColumn<BlockFault>("kind");
-        QTest::newRow("short data") << BlockFault::ShortData;
-        QTest::newRow("length far beyond") << BlockFault::LengthFarBeyond;
-    }
-    void shortOrOverclaimedData()
-    {
-        QFETCH(BlockFault, kind);
-        addFault(blockFault(kind));
-        QVector<double> arr{1.0, 2.0};
-        QVERIFY(!readArray("CHAN1:DATA?\n", &arr));
-        QCOMPARE(arr, (QVector<double>{1.0, 2.0}));
-        verifyNoTraceFileLeft();
-        verifySessionUsable();
-    }
-
-    void newlineInsideTheData()
-    {
-        addFault(blockFault(BlockFault::NewlineInData));
-        QVector<double> arr;
-        QVERIFY(readArray("CHAN1:DATA?\n", &arr));
-        QCOMPARE(arr.size(), 20000);
-        verifySessionUsable();
-    }
-
-    void connectionDroppedInsideTheBlock()
-    {
-        Fault f;
-        f.instrument = Instrument::Oscilloscope;
-        f.kind = FaultKind::DropConnection;
-        f.match = "CHAN1:DATA?";
-        f.afterBytes = 1000;
-        addFault(f);
-        QVector<double> arr{4.0};
-        QVERIFY(!readArray("CHAN1:DATA?\n", &arr));
-        QCOMPARE(arr, QVector<double>{4.0});
-    }
-
-    void noReplyTimesOut()
-    {
-        Fault f;
-        f.instrument = Instrument::Oscilloscope;
-        f.kind = FaultKind::NoReply;
-        f.match = "CHAN2:DATA?";
-        addFault(f);
-        QVector<double> arr{4.0};
-        QVERIFY(!readArray("CHAN2:DATA?\n", &arr));
-        QCOMPARE(arr, QVector<double>{4.0});
-        verifySessionUsable();
-    }
-
-    void unknownSessionFailsTheWrite()
+    void transportFailures()
     {
         QVector<double> arr{4.0};
+        bench->addFault(fault(FaultKind::NoReply, "CHAN2:DATA?"));
+        QVERIFY(!readArray(&arr, "CHAN2:DATA?\n"));
+        verifySessionUsable();
+        arr = {4.0};
         const ViSession saved = vi;
-        vi = 0xdead;
-        QVERIFY(!readArray("CHAN1:DATA?\n", &arr));
+        vi = 0xdead;  // no such session: the write fails
+        QVERIFY(!readArray(&arr));
         vi = saved;
+        Fault drop = fault(FaultKind::DropConnection, "CHAN1:DATA?");
+        drop.afterBytes = 1000;  // inside the block
+        bench->addFault(drop);
+        QVERIFY(!readArray(&arr));
         QCOMPARE(arr, QVector<double>{4.0});
     }
 
-    void longTextReplyTakenWhole()
+    void textReplies()
     {
-        Fault f;
-        f.instrument = Instrument::Oscilloscope;
-        f.kind = FaultKind::ReplaceReply;
-        f.match = "*IDN?";
-        f.text = std::string(19999, 'a') + "b" + std::string(50, 'c') + "\n";
-        addFault(f);
+        Fault big = fault(FaultKind::ReplaceReply, "*IDN?");
+        big.text = std::string(19999, 'a') + "b" + std::string(50, 'c') + "\n";
+        bench->addFault(big);
         QString reply = "before";
         QCOMPARE(VisaQuery(vi, "*IDN?\n", &reply), VI_SUCCESS);
-        QCOMPARE(reply.size(), 20000);
+        QCOMPARE(reply.size(), 20000);  // the whole buffer, no terminating zero needed
         QCOMPARE(reply.at(19999), QChar('b'));
-    }
 
-    void failedQueryKeepsReply()
-    {
-        Fault f;
-        f.instrument = Instrument::Oscilloscope;
-        f.kind = FaultKind::NoReply;
-        f.match = "*IDN?";
-        addFault(f);
-        QString reply = "before";
+        bench->addFault(fault(FaultKind::NoReply, "*IDN?"));
+        reply = "before";
         QVERIFY(VisaQuery(vi, "*IDN?\n", &reply) != VI_SUCCESS);
         QCOMPARE(reply, QString("before"));
     }
