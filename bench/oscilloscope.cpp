@@ -155,117 +155,58 @@ Oscilloscope::Oscilloscope(const Options &options)
     add("INITiate[:IMMediate]", [this](Call &) { m_armed = true; return 0; }, nullptr);
 
     // ---- channels
-    add("CHANnel#",
-        [this, channelIndex](Call &c) {
-            int i;
-            bool v;
-            if (int e = channelIndex(c, i))
-                return e;
-            if (int e = oneBool(c, v))
-                return e;
-            m_channels[i].on = v;
-            return 0;
-        },
-        [this, channelIndex](Call &c) {
-            int i;
-            if (int e = channelIndex(c, i))
-                return e;
-            c.reply = m_channels[i].on ? "1" : "0";
-            return 0;
-        },
-        kFirst);
-    add("CHANnel#:STATe",
-        [this, channelIndex](Call &c) {
-            int i;
-            bool v;
-            if (int e = channelIndex(c, i))
-                return e;
-            if (int e = oneBool(c, v))
-                return e;
-            m_channels[i].on = v;
-            return 0;
-        },
-        [this, channelIndex](Call &c) {
-            int i;
-            if (int e = channelIndex(c, i))
-                return e;
-            c.reply = m_channels[i].on ? "1" : "0";
-            return 0;
-        },
-        kSecond);
-    add("CHANnel#:RANGe",
-        [this, channelIndex](Call &c) {
-            int i;
-            double v;
-            if (int e = channelIndex(c, i))
-                return e;
-            if (int e = oneNumber(c, v, 1e-4, 1e3))
-                return e;
-            m_channels[i].setup.scale = v / 10.0;
-            return 0;
-        },
-        [this, channelIndex](Call &c) {
-            int i;
-            if (int e = channelIndex(c, i))
-                return e;
-            c.reply = scpi::formatNumber(m_channels[i].setup.scale * 10.0);
-            return 0;
-        },
-        kFirst);
-    add("CHANnel#:SCALe",
-        [this, channelIndex](Call &c) {
-            int i;
-            double v;
-            if (int e = channelIndex(c, i))
-                return e;
-            if (int e = oneNumber(c, v, 1e-5, 100.0))
-                return e;
-            m_channels[i].setup.scale = v;
-            return 0;
-        },
-        [this, channelIndex](Call &c) {
-            int i;
-            if (int e = channelIndex(c, i))
-                return e;
-            c.reply = scpi::formatNumber(m_channels[i].setup.scale);
-            return 0;
-        });
-    add("CHANnel#:POSition",
-        [this, channelIndex](Call &c) {
-            int i;
-            double v;
-            if (int e = channelIndex(c, i))
-                return e;
-            if (int e = oneNumber(c, v, -50.0, 50.0))
-                return e;
-            m_channels[i].setup.position = v;
-            return 0;
-        },
-        [this, channelIndex](Call &c) {
-            int i;
-            if (int e = channelIndex(c, i))
-                return e;
-            c.reply = scpi::formatNumber(m_channels[i].setup.position);
-            return 0;
-        });
-    add("CHANnel#:OFFSet",
-        [this, channelIndex](Call &c) {
-            int i;
-            double v;
-            if (int e = channelIndex(c, i))
-                return e;
-            if (int e = oneNumber(c, v, -100.0, 100.0))
-                return e;
-            m_channels[i].setup.offset = v;
-            return 0;
-        },
-        [this, channelIndex](Call &c) {
-            int i;
-            if (int e = channelIndex(c, i))
-                return e;
-            c.reply = scpi::formatNumber(m_channels[i].setup.offset);
-            return 0;
-        });
+    // Per-channel on/off and numeric settings share one shape: suffix check,
+    // one parameter, one field (times a unit factor).
+    auto addChannelOn = [this, channelIndex](const char *pattern, int family) {
+        add(pattern,
+            [this, channelIndex](Call &c) {
+                int i;
+                bool v;
+                if (int e = channelIndex(c, i))
+                    return e;
+                if (int e = oneBool(c, v))
+                    return e;
+                m_channels[i].on = v;
+                return 0;
+            },
+            [this, channelIndex](Call &c) {
+                int i;
+                if (int e = channelIndex(c, i))
+                    return e;
+                c.reply = m_channels[i].on ? "1" : "0";
+                return 0;
+            },
+            family);
+    };
+    auto addChannelNumber = [this, channelIndex](const char *pattern, double model::ChannelSetup::*field,
+                                                 double lo, double hi, double unit, int family) {
+        add(pattern,
+            [this, channelIndex, field, lo, hi, unit](Call &c) {
+                int i;
+                double v;
+                if (int e = channelIndex(c, i))
+                    return e;
+                if (int e = oneNumber(c, v, lo, hi))
+                    return e;
+                m_channels[i].setup.*field = v / unit;
+                return 0;
+            },
+            [this, channelIndex, field, unit](Call &c) {
+                int i;
+                if (int e = channelIndex(c, i))
+                    return e;
+                c.reply = scpi::formatNumber(m_channels[i].setup.*field * unit);
+                return 0;
+            },
+            family);
+    };
+    addChannelOn("CHANnel#", kFirst);
+    addChannelOn("CHANnel#:STATe", kSecond);
+    // RANGe is the full screen of 10 divisions.
+    addChannelNumber("CHANnel#:RANGe", &model::ChannelSetup::scale, 1e-4, 1e3, 10.0, kFirst);
+    addChannelNumber("CHANnel#:SCALe", &model::ChannelSetup::scale, 1e-5, 100.0, 1.0, -1);
+    addChannelNumber("CHANnel#:POSition", &model::ChannelSetup::position, -50.0, 50.0, 1.0, -1);
+    addChannelNumber("CHANnel#:OFFSet", &model::ChannelSetup::offset, -100.0, 100.0, 1.0, -1);
     addEnumSetting("CHANnel#:COUPling", {"DC", "DCLimit", "AC", "ACLimit", "GND"}, "DC");
     addEnumSetting("CHANnel#:TYPE", {"SAMPle", "RMS", "PDETect", "HRESolution", "AVERage", "ENVelope"},
                    "SAMP");
