@@ -29,6 +29,10 @@ namespace {
 // up to four times maxRecvSize still get their error 5 answered.
 size_t maxRecord(uint32_t maxRecvSize) { return 4 * static_cast<size_t>(maxRecvSize) + 4096; }
 constexpr uint32_t kMaxIoWaitMs = 24u * 3600u * 1000u;
+// A large raw-socket reply goes out in pieces of this size: one send() of a
+// whole 40 MB block streamed measurably slower on loopback (10-20 %) than
+// pieces of a few MB.
+constexpr size_t kRawSendPiece = 4u << 20;
 
 /// Sends every piece, in order, with as few system calls as the socket allows.
 bool sendAllv(int fd, iovec *pieces, size_t count)
@@ -1062,7 +1066,7 @@ void Server::serveRaw(int fd, Instrument instrument, int connectionId)
                 if (reply.dropAt >= 0)
                     limit = std::min(limit, static_cast<size_t>(reply.dropAt));
                 for (size_t at = reply.pos; at < limit;) {
-                    size_t piece = std::min<size_t>(limit - at, 4u << 20);
+                    size_t piece = std::min(limit - at, kRawSendPiece);
                     if (!sendAll(fd, reply.bytes() + at, piece))
                         return;
                     at += piece;

@@ -2,8 +2,10 @@
 // trip through liblanvisa.so over VXI-11 and SOCKET, next to a plain recv loop
 // on a raw socket (the physical limit) and pyvisa + pyvisa-py, all against the
 // same in-process bench acquisition. The plain loop and the library take
-// turns within each round, so a change in the machine's load hits them alike;
-// pyvisa runs afterwards in its own process. Prints medians and ratios.
+// turns (one 40 MB read, or ten short ones, or fifty queries at a time) in an
+// order shuffled every round, so a change in the machine's load hits them
+// alike; the program's way through a file is timed in rounds of its own, and
+// pyvisa afterwards in its own process. Prints medians and ratios.
 //
 // usage: perf_lanvisa [--quick] [--no-pyvisa]
 #include "visa.h"
@@ -11,7 +13,9 @@
 #include "bench.h"
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <netinet/in.h>
+#include <sched.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -22,6 +26,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -43,8 +48,9 @@ double median(std::vector<double> v)
     return v.empty() ? 0.0 : v[v.size() / 2];
 }
 
-/// Ways of doing the same thing, timed side by side: every round runs each
-/// once, starting with a different one each round.
+/// Ways of doing the same thing, timed side by side: every round gives each
+/// a turn, in an order shuffled anew each round (a way's time can depend on
+/// which one ran just before it).
 struct Contenders
 {
     struct Entry
@@ -57,24 +63,75 @@ struct Contenders
     std::vector<Entry> entries;
 
     void add(const std::string &name, std::function<bool()> run) { entries.push_back({name, std::move(run), {}, false}); }
-    void runRounds(int rounds)
+    /// Each turn runs a way `perTurn` times in a row (a short query's time
+    /// depends on whether the threads involved were just awake).
+    void runRounds(int rounds, int perTurn = 1)
     {
-        for (int r = 0; r < rounds; ++r)
-            for (size_t k = 0; k < entries.size(); ++k) {
-                Entry &e = entries[(k + static_cast<size_t>(r)) % entries.size()];
-                if (e.failed)
-                    continue;
-                const auto t0 = Clock::now();
-                if (!e.run()) {
-                    std::fprintf(stderr, "%s: run failed\n", e.name.c_str());
-                    e.failed = true;
-                    continue;
+        std::mt19937 shuffler(12345);
+        std::vector<size_t> order(entries.size());
+        for (size_t k = 0; k < order.size(); ++k)
+            order[k] = k;
+        for (int r = 0; r < rounds; ++r) {
+            std::shuffle(order.begin(), order.end(), shuffler);
+            for (size_t k : order) {
+                Entry &e = entries[k];
+                for (int i = 0; i < perTurn && !e.failed; ++i) {
+                    const auto t0 = Clock::now();
+                    if (!e.run()) {
+                        std::fprintf(stderr, "%s: run failed\n", e.name.c_str());
+                        e.failed = true;
+                        break;
+                    }
+                    e.ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
                 }
-                e.ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
             }
+        }
     }
     /// Median in ms, -1 when the way failed.
     double medianMs(size_t i) const { return entries[i].failed ? -1.0 : median(entries[i].ms); }
+};
+
+/// Binds every thread of this process, the bench's included, to `cpus`.
+void bindAllThreads(const cpu_set_t &cpus)
+{
+    DIR *tasks = opendir("/proc/self/task");
+    if (!tasks)
+        return;
+    while (const dirent *t = readdir(tasks)) {
+        const pid_t tid = static_cast<pid_t>(std::atoi(t->d_name));
+        if (tid > 0)
+            sched_setaffinity(tid, sizeof cpus, &cpus);
+    }
+    closedir(tasks);
+}
+
+/// Puts every thread of the process on one core and back. Short operations
+/// are a few wake-ups of sleeping threads (two for a plain exchange, four
+/// for VXI-11's two calls); whether a wake-up crosses to another, idle core
+/// is the scheduler's choice, and on a virtual machine it can cost more than
+/// the rest of the operation. On one core the figures show what the code
+/// costs.
+class OneCore
+{
+public:
+    OneCore() { m_ok = sched_getaffinity(0, sizeof m_allowed, &m_allowed) == 0 && CPU_COUNT(&m_allowed) > 1; }
+    bool available() const { return m_ok; }
+    void enter()
+    {
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        for (int c = 0; c < CPU_SETSIZE; ++c)
+            if (CPU_ISSET(c, &m_allowed)) {
+                CPU_SET(c, &one);
+                break;
+            }
+        bindAllThreads(one);
+    }
+    void leave() { bindAllThreads(m_allowed); }
+
+private:
+    cpu_set_t m_allowed;
+    bool m_ok = false;
 };
 
 /// Plain TCP client: the least any library can do over the same socket.
@@ -227,6 +284,7 @@ int main(int argc, char **argv)
     const std::string folder = runtime && *runtime && ::access(runtime, W_OK) == 0 ? runtime : "/tmp";
     const std::string file = folder + "/perf_lanvisa_" + std::to_string(::getpid()) + ".bin";
 
+    OneCore oneCore;
     std::printf("liblanvisa benchmark (medians; ratios against the plain recv loop)\n");
     for (size_t points : {kSmallPoints, kLargePoints}) {
         const bool large = points == kLargePoints;
@@ -271,17 +329,47 @@ int main(int argc, char **argv)
         std::printf("\n%zu points float32 = %zu bytes, one byte in %.0f is 0x0A, %d runs\n", points, bytes,
                     lf ? double(bytes) / lf : 0.0, reps);
 
+        // The reads into memory first; the program's way through a file in
+        // rounds of its own, with the plain loop again beside it, so that the
+        // file system's work (writeback, journal) does not fall into the
+        // figures the targets are about.
         Contenders ways;
         ways.add("plain recv loop (raw socket)", [&] { return plain.send(kBlockCommand) && plain.readBlock(raw); });
         ways.add("lanvisa SOCKET viRead", [&] { return libReadBlock(sock, buf); });
         ways.add("lanvisa VXI-11 viRead", [&] { return libReadBlock(vxi, buf); });
-        ways.add("lanvisa SOCKET program way (file)", [&] { return libReadBlockToFile(sock, file); });
-        ways.add("lanvisa VXI-11 program way (file)", [&] { return libReadBlockToFile(vxi, file); });
-        ways.runRounds(reps);
+        Contenders fileWays;
+        fileWays.add("plain recv loop (raw socket)", [&] { return plain.send(kBlockCommand) && plain.readBlock(raw); });
+        fileWays.add("lanvisa SOCKET program way (file)", [&] { return libReadBlockToFile(sock, file); });
+        fileWays.add("lanvisa VXI-11 program way (file)", [&] { return libReadBlockToFile(vxi, file); });
+        for (Contenders *c : {&ways, &fileWays}) {
+            if (large)
+                c->runRounds(reps);
+            else
+                c->runRounds(reps / 10, 10);
+        }
         const double plainMs = ways.medianMs(0);
+        if (!large && oneCore.available())
+            std::printf("  threads where the scheduler puts them:\n");
         printRow(ways.entries[0].name.c_str(), plainMs, 0, bytes);
         for (size_t i = 1; i < ways.entries.size(); ++i)
             printRow(ways.entries[i].name.c_str(), ways.medianMs(i), plainMs, bytes);
+        if (!large && oneCore.available()) {
+            Contenders pinned = ways;
+            for (auto &e : pinned.entries)
+                e.ms.clear();
+            oneCore.enter();
+            pinned.runRounds(reps / 10, 10);
+            oneCore.leave();
+            std::printf("  every thread on one core:\n");
+            printRow(pinned.entries[0].name.c_str(), pinned.medianMs(0), 0, bytes);
+            for (size_t i = 1; i < pinned.entries.size(); ++i)
+                printRow(pinned.entries[i].name.c_str(), pinned.medianMs(i), pinned.medianMs(0), bytes);
+        }
+        const double plainBesideFiles = fileWays.medianMs(0);
+        std::printf("  the program's way, through a file in %s (plain loop beside it: %.3f ms):\n", folder.c_str(),
+                    plainBesideFiles);
+        for (size_t i = 1; i < fileWays.entries.size(); ++i)
+            printRow(fileWays.entries[i].name.c_str(), fileWays.medianMs(i), plainBesideFiles, bytes);
         if (pyvisa) {
             printRow("pyvisa-py SOCKET", pyvisaMs(bench.socketResourceString(os), "block", "CHAN1:DATA?", pyReps),
                      plainMs, bytes);
@@ -293,15 +381,24 @@ int main(int argc, char **argv)
     const int qReps = quick ? 100 : 2000;
     std::printf("\nsmall query round trip (\"*OPC?\" -> \"1\\n\"), %d runs\n", qReps);
     std::vector<char> line(256);
-    Contenders queries;
-    queries.add("plain socket send + recv", [&] { return plain.send(kSmallQuery) && plain.readLine(line); });
-    queries.add("lanvisa SOCKET viQueryf", [&] { return queryOk(sock, kSmallQuery); });
-    queries.add("lanvisa VXI-11 viQueryf", [&] { return queryOk(vxi, kSmallQuery); });
-    queries.runRounds(qReps);
-    const double plainQ = queries.medianMs(0);
-    printRow(queries.entries[0].name.c_str(), plainQ, 0, 0);
-    for (size_t i = 1; i < queries.entries.size(); ++i)
-        printRow(queries.entries[i].name.c_str(), queries.medianMs(i), plainQ, 0);
+    double plainQ = 0.0;
+    for (int pinned = 0; pinned <= (oneCore.available() ? 1 : 0); ++pinned) {
+        if (pinned)
+            oneCore.enter();
+        std::printf("  %s:\n", pinned ? "every thread on one core" : "threads where the scheduler puts them");
+        Contenders queries;
+        queries.add("plain socket send + recv", [&] { return plain.send(kSmallQuery) && plain.readLine(line); });
+        queries.add("lanvisa SOCKET viQueryf", [&] { return queryOk(sock, kSmallQuery); });
+        queries.add("lanvisa VXI-11 viQueryf", [&] { return queryOk(vxi, kSmallQuery); });
+        queries.runRounds(qReps / 50, 50);
+        if (pinned)
+            oneCore.leave();
+        else
+            plainQ = queries.medianMs(0);
+        printRow(queries.entries[0].name.c_str(), queries.medianMs(0), 0, 0);
+        for (size_t i = 1; i < queries.entries.size(); ++i)
+            printRow(queries.entries[i].name.c_str(), queries.medianMs(i), queries.medianMs(0), 0);
+    }
     if (pyvisa) {
         printRow("pyvisa-py SOCKET query", pyvisaMs(bench.socketResourceString(os), "query", "*OPC?", qReps / 10),
                  plainQ, 0);
