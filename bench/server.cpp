@@ -939,7 +939,9 @@ std::vector<uint8_t> Server::portmapReply(const uint8_t *data, size_t size, Inst
     }
 }
 
-void Server::servePortmapTcp(int fd, Instrument instrument)
+// Reads RPC records from fd and answers each through handle(record, reply)
+// until the peer goes, a record is too large, or handle refuses (false).
+template <class Handle> void Server::serveRecords(int fd, Handle &&handle)
 {
     p::RecordAssembler assembler(4096);
     char buf[4096];
@@ -958,15 +960,23 @@ void Server::servePortmapTcp(int fd, Instrument instrument)
                 return;
             if (st == p::RecordAssembler::Status::NeedMore)
                 break;
-            std::vector<uint8_t> record = assembler.takeRecord();
-            std::vector<uint8_t> body = portmapReply(record.data(), record.size(), instrument);
-            if (body.empty())
-                return;
-            std::vector<uint8_t> framed = p::frameRecord(p::ByteView(body));
-            if (!sendAll(fd, framed.data(), framed.size()))
+            const std::vector<uint8_t> record = assembler.takeRecord();
+            std::vector<uint8_t> framed;
+            if (!handle(record, framed) || !sendAll(fd, framed.data(), framed.size()))
                 return;
         }
     }
+}
+
+void Server::servePortmapTcp(int fd, Instrument instrument)
+{
+    serveRecords(fd, [&](const std::vector<uint8_t> &record, std::vector<uint8_t> &framed) {
+        std::vector<uint8_t> body = portmapReply(record.data(), record.size(), instrument);
+        if (body.empty())
+            return false;
+        framed = p::frameRecord(p::ByteView(body));
+        return true;
+    });
 }
 
 void Server::serveUdpPortmap(Listener &l)
@@ -990,54 +1000,38 @@ void Server::serveCore(int fd, Instrument instrument, int connectionId)
 
 void Server::serveAbort(int fd, Instrument instrument, int connectionId)
 {
-    p::RecordAssembler assembler(4096);
-    char buf[4096];
-    while (!m_stopping) {
-        if (waitReadable(fd, m_wakePipe[0], -1) != 1)
-            return;
-        ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-        if (n <= 0)
-            return;
-        size_t off = 0;
-        while (off < static_cast<size_t>(n)) {
-            size_t used = 0;
-            auto st = assembler.feed(reinterpret_cast<uint8_t *>(buf) + off, static_cast<size_t>(n) - off, used);
-            off += used;
-            if (st == p::RecordAssembler::Status::TooLarge)
-                return;
-            if (st == p::RecordAssembler::Status::NeedMore)
-                break;
-            std::vector<uint8_t> record = assembler.takeRecord();
-            p::XdrReader r(record.data(), record.size());
-            p::DecodedCall call;
-            if (!p::decodeCallHeader(r, call))
-                return;
-            p::XdrWriter w = p::XdrWriter::forRecord();
-            p::DeviceLink link;
-            if (call.header.program != p::kDeviceAsyncProgram) {
-                p::encodeAcceptedReply(w, call.header.xid, p::AcceptStat::ProgUnavail);
-            } else if (call.header.procedure != 1) {
-                p::encodeAcceptedReply(w, call.header.xid, p::AcceptStat::ProcUnavail);
-            } else if (!p::decode(r, link)) {
-                p::encodeAcceptedReply(w, call.header.xid, p::AcceptStat::GarbageArgs);
-            } else {
-                m_core.log(instrument, LogKind::Procedure, Transport::Vxi11, connectionId, link.lid, "device_abort");
-                int32_t error = p::kErrInvalidLinkId;
-                {
-                    std::lock_guard<std::mutex> lock(linkMutex);
-                    auto it = links.find(link.lid);
-                    if (it != links.end() && it->second->instrument == instrument) {
-                        it->second->abort = true;
-                        error = p::kErrNone;
-                    }
-                    linkCv.notify_all();
+    serveRecords(fd, [&](const std::vector<uint8_t> &record, std::vector<uint8_t> &framed) {
+        p::XdrReader r(record.data(), record.size());
+        p::DecodedCall call;
+        if (!p::decodeCallHeader(r, call))
+            return false;
+        p::XdrWriter w = p::XdrWriter::forRecord();
+        p::DeviceLink link;
+        if (call.header.program != p::kDeviceAsyncProgram) {
+            p::encodeAcceptedReply(w, call.header.xid, p::AcceptStat::ProgUnavail);
+        } else if (call.header.procedure != 1) {
+            p::encodeAcceptedReply(w, call.header.xid, p::AcceptStat::ProcUnavail);
+        } else if (!p::decode(r, link)) {
+            p::encodeAcceptedReply(w, call.header.xid, p::AcceptStat::GarbageArgs);
+        } else {
+            m_core.log(instrument, LogKind::Procedure, Transport::Vxi11, connectionId, link.lid, "device_abort");
+            int32_t error = p::kErrInvalidLinkId;
+            {
+                std::lock_guard<std::mutex> lock(linkMutex);
+                auto it = links.find(link.lid);
+                if (it != links.end() && it->second->instrument == instrument) {
+                    it->second->abort = true;
+                    error = p::kErrNone;
                 }
-                p::encodeCoreReply(w, call.header.xid, p::DeviceError{error});
+                linkCv.notify_all();
             }
-            if (!w.finishRecord() || !sendAll(fd, w.bytes().data(), w.size()))
-                return;
+            p::encodeCoreReply(w, call.header.xid, p::DeviceError{error});
         }
-    }
+        if (!w.finishRecord())
+            return false;
+        framed = w.take();
+        return true;
+    });
 }
 
 void Server::serveRaw(int fd, Instrument instrument, int connectionId)

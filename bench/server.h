@@ -71,6 +71,7 @@ private:
     void acceptLoop();
     void serveUdpPortmap(Listener &l);
     void runConnection(Listener *l, Connection *c, int connectionId, std::string peer);
+    template <class Handle> void serveRecords(int fd, Handle &&handle);
     void servePortmapTcp(int fd, Instrument instrument);
     void serveCore(int fd, Instrument instrument, int connectionId);
     void serveAbort(int fd, Instrument instrument, int connectionId);
