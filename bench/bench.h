@@ -37,7 +37,7 @@ enum class ScopeFamily { First = 0, Second = 1 };
 
 /// One delay of the chain: normal distribution, clipped to mean ± 3 jitter and
 /// never below 0.
-struct DelaySpec
+struct DelayDistribution
 {
     double meanMs = 0.0;
     double jitterMs = 0.0; ///< standard deviation
@@ -118,7 +118,7 @@ struct Fault
 /// Examples: "sa:noreply:match=TRAC?"  "scope:drop:after=100:match=CHAN1:DATA?"
 ///           "scope:block:block=short:match=CHAN2:DATA?"  "scope:startlevel:count=3"
 ///           "va:error:vxi=17:match=device_local"
-bool parseFault(const std::string &spec, Fault &fault, std::string *error = nullptr);
+bool parseFault(const std::string &text, Fault &fault, std::string *error = nullptr);
 /// Text of the syntax above for --help.
 std::string faultSyntaxHelp();
 
@@ -149,9 +149,9 @@ struct Options
     std::string analyzerIdentity = "Tervane Bench,KLE Simulated Spectrum Analyzer,SIM0002,1.0";
     std::string videoIdentity = "Tervane Bench,Simulated Video Analyzer,SIM0003,1.0";
 
-    DelaySpec sourceToRf{25.0, 2.0};
-    DelaySpec sourceToHdmi{55.0, 4.0};
-    DelaySpec sourceToSink{95.0, 6.0};
+    DelayDistribution sourceToRf{25.0, 2.0};
+    DelayDistribution sourceToHdmi{55.0, 4.0};
+    DelayDistribution sourceToSink{95.0, 6.0};
 
     uint64_t seed = 1;
     /// Carrier of the radio link, Hz. The analyzer sees the link only when tuned

@@ -178,28 +178,28 @@ static std::string unescape(const std::string &s)
     return out;
 }
 
-bool parseFault(const std::string &spec, Fault &fault, std::string *error)
+bool parseFault(const std::string &text, Fault &fault, std::string *error)
 {
     auto fail = [&](const std::string &why) {
         if (error)
-            *error = "fault \"" + spec + "\": " + why;
+            *error = "fault \"" + text + "\": " + why;
         return false;
     };
     Fault f;
     // Split on ':' except that "match=" swallows the rest.
     std::vector<std::string> parts;
     size_t pos = 0;
-    while (pos <= spec.size()) {
-        if (lower(spec.substr(pos, 6)) == "match=") {
-            parts.push_back(spec.substr(pos));
+    while (pos <= text.size()) {
+        if (lower(text.substr(pos, 6)) == "match=") {
+            parts.push_back(text.substr(pos));
             break;
         }
-        size_t colon = spec.find(':', pos);
+        size_t colon = text.find(':', pos);
         if (colon == std::string::npos) {
-            parts.push_back(spec.substr(pos));
+            parts.push_back(text.substr(pos));
             break;
         }
-        parts.push_back(spec.substr(pos, colon - pos));
+        parts.push_back(text.substr(pos, colon - pos));
         pos = colon + 1;
     }
     if (parts.size() < 2)

@@ -46,13 +46,13 @@ const char *kUsage =
     "  --link-frequency HZ   carrier of the radio link (5.192e9)\n"
     "  --real-time           acquisitions take their window length in real time\n"
     "Faults and output:\n"
-    "  --fault SPEC          scripted fault, repeatable (see below)\n"
+    "  --fault FAULT         scripted fault, repeatable (see below)\n"
     "  --log                 print every message the instruments receive\n"
     "  --quiet               print no ground truth lines\n"
     "  --help                this text\n"
     "\n";
 
-bool parseDelay(const char *text, DelaySpec &d)
+bool parseDelay(const char *text, DelayDistribution &d)
 {
     char *end = nullptr;
     double mean = std::strtod(text, &end);
@@ -192,7 +192,7 @@ int main(int argc, char **argv)
             options.scopePoints = static_cast<size_t>(n);
         } else if (a == "--delay-rf" || a == "--delay-hdmi" || a == "--delay-sink") {
             const char *v = value();
-            DelaySpec &d = a == "--delay-rf" ? options.sourceToRf
+            DelayDistribution &d = a == "--delay-rf" ? options.sourceToRf
                          : a == "--delay-hdmi" ? options.sourceToHdmi : options.sourceToSink;
             if (!parseDelay(v, d))
                 bad(v);

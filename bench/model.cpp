@@ -32,9 +32,9 @@ enum Stream : uint64_t {
 
 double clip3(double z) { return std::max(-3.0, std::min(3.0, z)); }
 
-double drawDelay(Rng &rng, const DelaySpec &spec)
+double drawDelay(Rng &rng, const DelayDistribution &delay)
 {
-    double ms = spec.meanMs + spec.jitterMs * clip3(rng.normal());
+    double ms = delay.meanMs + delay.jitterMs * clip3(rng.normal());
     return std::max(0.0, ms) * 1e-3;
 }
 

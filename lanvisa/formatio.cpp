@@ -19,7 +19,7 @@ constexpr char kFlagChars[] = "-+ #0";
 
 enum class Length { None, Short, Long, LongLong, LongDouble };
 
-struct Spec
+struct Conversion
 {
     std::string flags;
     int width = -1;     ///< -1: not given
@@ -68,56 +68,56 @@ Length parseLength(const char *&p)
 
 // ---- printing -------------------------------------------------------------
 
-template <class T> ViStatus appendFormatted(std::string &out, const std::string &spec, T value)
+template <class T> ViStatus appendFormatted(std::string &out, const std::string &fmt, T value)
 {
-    const int n = std::snprintf(nullptr, 0, spec.c_str(), value);
+    const int n = std::snprintf(nullptr, 0, fmt.c_str(), value);
     if (n < 0)
         return VI_ERROR_INV_FMT;
     const size_t start = out.size();
     out.resize(start + static_cast<size_t>(n) + 1);
-    std::snprintf(&out[start], static_cast<size_t>(n) + 1, spec.c_str(), value);
+    std::snprintf(&out[start], static_cast<size_t>(n) + 1, fmt.c_str(), value);
     out.resize(start + static_cast<size_t>(n));
     return VI_SUCCESS;
 }
 
-ViStatus printOne(const Spec &s, VaArgs &args, std::string &out)
+ViStatus printOne(const Conversion &s, VaArgs &args, std::string &out)
 {
-    std::string spec = "%" + s.flags;
+    std::string fmt = "%" + s.flags;
     if (s.width >= 0)
-        spec += std::to_string(s.width);
+        fmt += std::to_string(s.width);
     if (s.precision >= 0)
-        spec += "." + std::to_string(s.precision);
+        fmt += "." + std::to_string(s.precision);
     switch (s.conversion) {
     case 'd':
     case 'i':
         if (s.length == Length::LongLong)
-            return appendFormatted(out, spec + "lld", va_arg(args.ap, long long));
+            return appendFormatted(out, fmt + "lld", va_arg(args.ap, long long));
         if (s.length == Length::Long)
-            return appendFormatted(out, spec + "ld", va_arg(args.ap, long));
+            return appendFormatted(out, fmt + "ld", va_arg(args.ap, long));
         if (s.length == Length::Short)
-            return appendFormatted(out, spec + "d", static_cast<int>(static_cast<short>(va_arg(args.ap, int))));
-        return appendFormatted(out, spec + "d", va_arg(args.ap, int));
+            return appendFormatted(out, fmt + "d", static_cast<int>(static_cast<short>(va_arg(args.ap, int))));
+        return appendFormatted(out, fmt + "d", va_arg(args.ap, int));
     case 'u':
     case 'o':
     case 'x':
     case 'X': {
         const std::string c(1, s.conversion);
         if (s.length == Length::LongLong)
-            return appendFormatted(out, spec + "ll" + c, va_arg(args.ap, unsigned long long));
+            return appendFormatted(out, fmt + "ll" + c, va_arg(args.ap, unsigned long long));
         if (s.length == Length::Long)
-            return appendFormatted(out, spec + "l" + c, va_arg(args.ap, unsigned long));
+            return appendFormatted(out, fmt + "l" + c, va_arg(args.ap, unsigned long));
         if (s.length == Length::Short)
-            return appendFormatted(out, spec + c,
+            return appendFormatted(out, fmt + c,
                                    static_cast<unsigned>(static_cast<unsigned short>(va_arg(args.ap, unsigned))));
-        return appendFormatted(out, spec + c, va_arg(args.ap, unsigned));
+        return appendFormatted(out, fmt + c, va_arg(args.ap, unsigned));
     }
     case 'c':
-        return appendFormatted(out, spec + "c", va_arg(args.ap, int));
+        return appendFormatted(out, fmt + "c", va_arg(args.ap, int));
     case 's': {
         const char *text = va_arg(args.ap, const char *);
         if (text == nullptr)
             return VI_ERROR_USER_BUF;
-        return appendFormatted(out, spec + "s", text);
+        return appendFormatted(out, fmt + "s", text);
     }
     case 'f':
     case 'F':
@@ -127,7 +127,7 @@ ViStatus printOne(const Spec &s, VaArgs &args, std::string &out)
     case 'G':
         if (s.length == Length::LongDouble)
             return VI_ERROR_NSUP_FMT;
-        return appendFormatted(out, spec + s.conversion, va_arg(args.ap, double));
+        return appendFormatted(out, fmt + s.conversion, va_arg(args.ap, double));
     default:
         return VI_ERROR_NSUP_FMT;
     }
@@ -142,7 +142,7 @@ void skipSpace(ScanInput &in)
         in.advance();
 }
 
-size_t limitOf(const Spec &s) { return s.width > 0 ? static_cast<size_t>(s.width) : kMaxNumberToken; }
+size_t limitOf(const Conversion &s) { return s.width > 0 ? static_cast<size_t>(s.width) : kMaxNumberToken; }
 
 /// NR1/NR2/NR3 text: [sign] digits [. digits] [E [sign] digits].
 std::string readRealToken(ScanInput &in, size_t limit)
@@ -210,7 +210,7 @@ bool readNonDecimal(ScanInput &in, long long &value)
 
 enum class Outcome { Stored, AtEnd, Mismatch, Error };
 
-Outcome scanInteger(const Spec &s, VaArgs &args, ScanInput &in)
+Outcome scanInteger(const Conversion &s, VaArgs &args, ScanInput &in)
 {
     skipSpace(in);
     if (in.peek() < 0)
@@ -257,7 +257,7 @@ Outcome scanInteger(const Spec &s, VaArgs &args, ScanInput &in)
     return Outcome::Stored;
 }
 
-Outcome scanReal(const Spec &s, VaArgs &args, ScanInput &in)
+Outcome scanReal(const Conversion &s, VaArgs &args, ScanInput &in)
 {
     skipSpace(in);
     if (in.peek() < 0)
@@ -276,7 +276,7 @@ Outcome scanReal(const Spec &s, VaArgs &args, ScanInput &in)
 }
 
 /// %s %c %t %T: character conversions writing into a char buffer.
-Outcome scanChars(const Spec &s, VaArgs &args, ScanInput &in)
+Outcome scanChars(const Conversion &s, VaArgs &args, ScanInput &in)
 {
     int *countOut = nullptr;
     size_t width = s.width > 0 ? static_cast<size_t>(s.width) : 0;
@@ -346,7 +346,7 @@ ViStatus formatPrint(const char *format, VaArgs &args, std::string &out)
             ++p;
             continue;
         }
-        Spec s;
+        Conversion s;
         while (*p && std::strchr(kFlagChars, *p))
             s.flags.push_back(*p++);
         if (*p == '*') {
@@ -443,7 +443,7 @@ ViStatus formatScan(const char *format, VaArgs &args, ScanInput &in)
             return VI_ERROR_INV_FMT;
         }
         ++p;
-        Spec s;
+        Conversion s;
         while (*p == '*' || *p == '#') {
             (*p == '*' ? s.suppress : s.countArg) = true;
             ++p;

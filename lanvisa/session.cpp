@@ -121,13 +121,13 @@ SessionAttributes Session::snapshot() const
     return m_attrs;
 }
 
-ReadSpec Session::readSpec(const SessionAttributes &a) const
+ReadRules Session::readRules(const SessionAttributes &a) const
 {
-    ReadSpec spec;
-    spec.termCharEnabled = a.termCharEnabled;
-    spec.termChar = a.termChar;
-    spec.endOnPause = !m_transport->hasEnd() && !a.suppressEndEnabled;
-    return spec;
+    ReadRules rules;
+    rules.termCharEnabled = a.termCharEnabled;
+    rules.termChar = a.termChar;
+    rules.endOnPause = !m_transport->hasEnd() && !a.suppressEndEnabled;
+    return rules;
 }
 
 ViStatus Session::readInto(uint8_t *buf, size_t count, const SessionAttributes &a, const Deadline &deadline,
@@ -136,9 +136,9 @@ ViStatus Session::readInto(uint8_t *buf, size_t count, const SessionAttributes &
     got = 0;
     if (count == 0)
         return VI_SUCCESS_MAX_CNT;
-    const ReadSpec spec = readSpec(a);
+    const ReadRules rules = readRules(a);
     while (true) {
-        const ChunkResult r = m_transport->readChunk(buf + got, count - got, spec, deadline);
+        const ChunkResult r = m_transport->readChunk(buf + got, count - got, rules, deadline);
         got += r.count;
         if (r.status < VI_SUCCESS)
             return r.status;

@@ -74,7 +74,7 @@ public:
 
 private:
     SessionAttributes snapshot() const;
-    ReadSpec readSpec(const SessionAttributes &a) const;
+    ReadRules readRules(const SessionAttributes &a) const;
     /// The viRead loop: count bytes, END, termination character, deadline.
     ViStatus readInto(uint8_t *buf, size_t count, const SessionAttributes &a, const Deadline &deadline, size_t &got);
     ViStatus flushWriteBuffer(size_t bytes, bool end, const Deadline &deadline);

@@ -37,15 +37,15 @@ ViStatus SocketTransport::write(const uint8_t *data, size_t size, bool, const De
     return m_conn.sendAll(&piece, 1, deadline, written);
 }
 
-void SocketTransport::noteTimeout(const ReadSpec &spec)
+void SocketTransport::noteTimeout(const ReadRules &rules)
 {
-    if (m_midMessage && spec.termCharEnabled)
+    if (m_midMessage && rules.termCharEnabled)
         m_skipRest = true;
     else
         m_flushBeforeWrite = true;
 }
 
-ViStatus SocketTransport::skipRestOfMessage(const ReadSpec &spec, const Deadline &deadline)
+ViStatus SocketTransport::skipRestOfMessage(const ReadRules &rules, const Deadline &deadline)
 {
     while (m_skipRest) {
         if (m_conn.buffered() == 0) {
@@ -53,7 +53,7 @@ ViStatus SocketTransport::skipRestOfMessage(const ReadSpec &spec, const Deadline
             if (st != VI_SUCCESS)
                 return st;
         }
-        const TerminatorScanner::Result r = m_scanner.scan(m_conn.bufferedData(), m_conn.buffered(), spec.termChar);
+        const TerminatorScanner::Result r = m_scanner.scan(m_conn.bufferedData(), m_conn.buffered(), rules.termChar);
         m_conn.consume(r.consumed);
         if (r.terminated) {
             m_skipRest = false;
@@ -63,11 +63,11 @@ ViStatus SocketTransport::skipRestOfMessage(const ReadSpec &spec, const Deadline
     return VI_SUCCESS;
 }
 
-ChunkResult SocketTransport::readChunk(uint8_t *buf, size_t max, const ReadSpec &spec, const Deadline &deadline)
+ChunkResult SocketTransport::readChunk(uint8_t *buf, size_t max, const ReadRules &rules, const Deadline &deadline)
 {
     ChunkResult result;
     if (m_skipRest) {
-        result.status = skipRestOfMessage(spec, deadline);
+        result.status = skipRestOfMessage(rules, deadline);
         if (result.status != VI_SUCCESS)
             return result;
     }
@@ -80,8 +80,8 @@ ChunkResult SocketTransport::readChunk(uint8_t *buf, size_t max, const ReadSpec 
         // Large read: straight into the caller's memory, then give back what
         // follows a terminator.
         result.status = m_conn.readSome(buf, max, deadline, got);
-        if (result.status == VI_SUCCESS && spec.termCharEnabled) {
-            const TerminatorScanner::Result r = m_scanner.scan(buf, got, spec.termChar);
+        if (result.status == VI_SUCCESS && rules.termCharEnabled) {
+            const TerminatorScanner::Result r = m_scanner.scan(buf, got, rules.termChar);
             m_conn.unread(buf + r.consumed, got - r.consumed);
             got = r.consumed;
             terminated = r.terminated;
@@ -91,8 +91,8 @@ ChunkResult SocketTransport::readChunk(uint8_t *buf, size_t max, const ReadSpec 
             result.status = m_conn.fill(deadline);
         if (result.status == VI_SUCCESS) {
             got = std::min(max, m_conn.buffered());
-            if (spec.termCharEnabled) {
-                const TerminatorScanner::Result r = m_scanner.scan(m_conn.bufferedData(), got, spec.termChar);
+            if (rules.termCharEnabled) {
+                const TerminatorScanner::Result r = m_scanner.scan(m_conn.bufferedData(), got, rules.termChar);
                 got = r.consumed;
                 terminated = r.terminated;
             }
@@ -102,14 +102,14 @@ ChunkResult SocketTransport::readChunk(uint8_t *buf, size_t max, const ReadSpec 
     }
     if (result.status != VI_SUCCESS) {
         if (result.status == VI_ERROR_TMO)
-            noteTimeout(spec);
+            noteTimeout(rules);
         return result;
     }
     result.count = got;
     result.termChar = terminated;
     m_midMessage = !terminated;
     // No END on a raw socket; with END not suppressed a pause stands in for it.
-    if (!terminated && spec.endOnPause && m_conn.buffered() == 0 && !m_conn.readableNow())
+    if (!terminated && rules.endOnPause && m_conn.buffered() == 0 && !m_conn.readableNow())
         result.end = true;
     return result;
 }

@@ -27,7 +27,7 @@ public:
     ViStatus open(const Deadline &deadline, bool exclusiveLock) override;
     void close() override;
     ViStatus write(const uint8_t *data, size_t size, bool end, const Deadline &deadline, size_t &written) override;
-    ChunkResult readChunk(uint8_t *buf, size_t max, const ReadSpec &spec, const Deadline &deadline) override;
+    ChunkResult readChunk(uint8_t *buf, size_t max, const ReadRules &rules, const Deadline &deadline) override;
     ViStatus clear(const Deadline &deadline) override;
     ViStatus readStb(const Deadline &deadline, uint8_t &stb) override;
     ViStatus goToLocal(const Deadline &deadline) override;
@@ -38,8 +38,8 @@ public:
     ViStatus setKeepAlive(bool on) override { return m_conn.setKeepAlive(on); }
 
 private:
-    ViStatus skipRestOfMessage(const ReadSpec &spec, const Deadline &deadline);
-    void noteTimeout(const ReadSpec &spec);
+    ViStatus skipRestOfMessage(const ReadRules &rules, const Deadline &deadline);
+    void noteTimeout(const ReadRules &rules);
 
     ResourceName m_name;
     TcpConnection m_conn;

@@ -15,7 +15,7 @@
 namespace lanvisa {
 
 /// How the current read may end besides the count.
-struct ReadSpec
+struct ReadRules
 {
     bool termCharEnabled = false;
     uint8_t termChar = '\n';
@@ -47,7 +47,7 @@ public:
     virtual ViStatus write(const uint8_t *data, size_t size, bool end, const Deadline &deadline,
                            size_t &written) = 0;
     /// Reads what arrives next, up to max bytes.
-    virtual ChunkResult readChunk(uint8_t *buf, size_t max, const ReadSpec &spec, const Deadline &deadline) = 0;
+    virtual ChunkResult readChunk(uint8_t *buf, size_t max, const ReadRules &rules, const Deadline &deadline) = 0;
     /// Device clear; also drops input that belongs to earlier requests.
     virtual ViStatus clear(const Deadline &deadline) = 0;
     virtual ViStatus readStb(const Deadline &deadline, uint8_t &stb) = 0;

@@ -151,7 +151,7 @@ ViStatus Vxi11Transport::write(const uint8_t *data, size_t size, bool end, const
     return VI_SUCCESS;
 }
 
-ChunkResult Vxi11Transport::readChunk(uint8_t *buf, size_t max, const ReadSpec &spec, const Deadline &deadline)
+ChunkResult Vxi11Transport::readChunk(uint8_t *buf, size_t max, const ReadRules &rules, const Deadline &deadline)
 {
     ChunkResult result;
     if (!m_linked) {
@@ -164,8 +164,8 @@ ChunkResult Vxi11Transport::readChunk(uint8_t *buf, size_t max, const ReadSpec &
     parms.requestSize = request;
     parms.ioTimeout = ioTimeoutFor(deadline);
     parms.lockTimeout = 0;
-    parms.flags = spec.termCharEnabled ? p::kFlagTermCharSet : 0;
-    parms.termChar = spec.termCharEnabled ? spec.termChar : 0;
+    parms.flags = rules.termCharEnabled ? p::kFlagTermCharSet : 0;
+    parms.termChar = rules.termCharEnabled ? rules.termChar : 0;
 
     const Deadline replyDeadline = deadline.extendedBy(kReplyGraceMs);
     const uint32_t xid = m_rpc.newXid();

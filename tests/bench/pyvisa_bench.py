@@ -114,18 +114,18 @@ def main():
                   "sink edge at %.3f ms, ground truth %s ms" % (t * 1000.0, m.group(1)))
 
         # --- raw socket: the spectrum analyzer swept on that acquisition
-        spec = rm.open_resource("TCPIP::%s::5025::SOCKET" % sa)
-        spec.read_termination = "\n"
-        spec.write_termination = "\n"
-        spec.timeout = 5000
-        check("KLE" in spec.query("*IDN?"), "analyzer identity over SOCKET")
-        check(spec.query("*OPC?").strip() == "1", "*OPC? over SOCKET")
-        spec.write("FORM REAL,32")
-        got = spec.query_binary_values("TRAC? TRACE1, 1001", datatype="f", is_big_endian=False)
+        sa_socket = rm.open_resource("TCPIP::%s::5025::SOCKET" % sa)
+        sa_socket.read_termination = "\n"
+        sa_socket.write_termination = "\n"
+        sa_socket.timeout = 5000
+        check("KLE" in sa_socket.query("*IDN?"), "analyzer identity over SOCKET")
+        check(sa_socket.query("*OPC?").strip() == "1", "*OPC? over SOCKET")
+        sa_socket.write("FORM REAL,32")
+        got = sa_socket.query_binary_values("TRAC? TRACE1, 1001", datatype="f", is_big_endian=False)
         want = model_values(dump, ["scope:" + c for c in setup] +
                             ["sa:FORM REAL,32", "sa:TRAC? TRACE1, 1001"])
         check(len(got) == 1001 and got == want, "analyzer block equals the model's values")
-        spec.close()
+        sa_socket.close()
 
         # --- both transports on the video analyzer
         video = rm.open_resource("TCPIP::%s::INSTR" % va)

@@ -212,7 +212,7 @@ TEST(BenchModel, SeedsAreReproducible)
 TEST(BenchModel, DelaysFollowTheirDistribution)
 {
     Options o;
-    o.sourceToSink = DelaySpec{120.0, 10.0};
+    o.sourceToSink = DelayDistribution{120.0, 10.0};
     o.scopePoints = 100;
     Rig rig(o);
     double sum = 0, sumSq = 0, mn = 1e9, mx = -1e9;
