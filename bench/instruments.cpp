@@ -175,6 +175,52 @@ uint8_t ScpiInstrument::statusByte(bool messageAvailable) const
 void ScpiInstrument::reset()
 {
     m_settings.clear();
+    m_real = false;
+    m_bigEndian = false;
+}
+
+void ScpiInstrument::addDataFormat(const char *bigEndianName, const char *littleEndianName)
+{
+    add("FORMat[:DATA]",
+        [this](Call &c) {
+            if (c.paramCount() == 0)
+                return static_cast<int>(scpi::MissingParameter);
+            if (c.paramCount() > 2)
+                return static_cast<int>(scpi::ParameterNotAllowed);
+            double v = 0.0;
+            if (scpi::matchMnemonic(c.param(0), "ASCii")) {
+                if (c.paramCount() == 2 && !(scpi::parseNumber(c.param(1), v) && v == 0.0))
+                    return static_cast<int>(scpi::IllegalParameterValue);
+                m_real = false;
+                return 0;
+            }
+            if (!scpi::matchMnemonic(c.param(0), "REAL"))
+                return static_cast<int>(scpi::IllegalParameterValue);
+            v = 32.0;
+            if (c.paramCount() == 2 && !scpi::parseNumber(c.param(1), v))
+                return static_cast<int>(scpi::DataTypeError);
+            if (v != 32.0)
+                return static_cast<int>(scpi::IllegalParameterValue);
+            m_real = true;
+            return 0;
+        },
+        [this](Call &c) {
+            c.reply = m_real ? "REAL,32" : "ASC,0";
+            return 0;
+        });
+    const std::string big = bigEndianName, little = littleEndianName;
+    add("FORMat:BORDer",
+        [this](Call &c) {
+            std::string chosen;
+            if (int e = oneChoice(c, {"LSBFirst", "MSBFirst", "NORMal", "SWAPped"}, chosen))
+                return e;
+            m_bigEndian = chosen == "MSBF" || chosen == "NORM";
+            return 0;
+        },
+        [this, big, little](Call &c) {
+            c.reply = m_bigEndian ? big : little;
+            return 0;
+        });
 }
 
 void ScpiInstrument::powerOn()

@@ -81,6 +81,12 @@ protected:
     void addEnumSetting(const std::string &pattern, const std::vector<std::string> &choices,
                         const std::string &initial, int family = -1, bool optionalParam = false);
 
+    /// FORMat[:DATA] ASCii[,0] | REAL[,32] and FORMat:BORDer, shared by the
+    /// instruments that send traces; the byte-order query answers with the
+    /// instrument's own names for big and little endian.
+    void addDataFormat(const char *bigEndianName, const char *littleEndianName);
+    bool m_real = false, m_bigEndian = false; ///< trace data format, reset by reset()
+
     /// Called before a family-specific command runs.
     virtual void familyCommand(int family) { (void)family; }
 
@@ -144,7 +150,7 @@ private:
     double m_range = 1.2, m_reference = 50.0, m_position = 0.0;
     size_t m_fixedPoints = 0; ///< 0 = automatic (the bench option)
     bool m_running = true, m_armed = false;
-    bool m_real = false, m_bigEndian = false, m_includeX = false;
+    bool m_includeX = false;
     double m_triggerLevel = 0.0;
     double m_digitalFilter = 0.0;
     double m_bandLimit[4] = {0, 0, 0, 0};
@@ -198,7 +204,6 @@ private:
     std::string m_triggerSource = "IMM";
     bool m_negativeSlope = false;
     bool m_continuous = true, m_armed = false;
-    bool m_real = false, m_bigEndian = false;
     Sweep m_sweep;
 };
 

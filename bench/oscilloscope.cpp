@@ -290,46 +290,7 @@ Oscilloscope::Oscilloscope(const Options &options)
     addBoolSetting("TRIGger:A:EDGE:FILTer:NREJect", false, kSecond);
 
     // ---- data export and display
-    add("FORMat[:DATA]",
-        [this](Call &c) {
-            if (c.paramCount() == 0)
-                return static_cast<int>(scpi::MissingParameter);
-            if (c.paramCount() > 2)
-                return static_cast<int>(scpi::ParameterNotAllowed);
-            if (scpi::matchMnemonic(c.param(0), "ASCii")) {
-                double v;
-                if (c.paramCount() == 2 && !(scpi::parseNumber(c.param(1), v) && v == 0.0))
-                    return static_cast<int>(scpi::IllegalParameterValue);
-                m_real = false;
-                return 0;
-            }
-            if (scpi::matchMnemonic(c.param(0), "REAL")) {
-                double v = 32.0;
-                if (c.paramCount() == 2 && !scpi::parseNumber(c.param(1), v))
-                    return static_cast<int>(scpi::DataTypeError);
-                if (v != 32.0)
-                    return static_cast<int>(scpi::IllegalParameterValue);
-                m_real = true;
-                return 0;
-            }
-            return static_cast<int>(scpi::IllegalParameterValue);
-        },
-        [this](Call &c) {
-            c.reply = m_real ? "REAL,32" : "ASC,0";
-            return 0;
-        });
-    add("FORMat:BORDer",
-        [this](Call &c) {
-            std::string chosen;
-            if (int e = oneChoice(c, {"LSBFirst", "MSBFirst", "NORMal", "SWAPped"}, chosen))
-                return e;
-            m_bigEndian = chosen == "MSBF" || chosen == "NORM";
-            return 0;
-        },
-        [this](Call &c) {
-            c.reply = m_bigEndian ? "MSBF" : "LSBF";
-            return 0;
-        });
+    addDataFormat("MSBF", "LSBF");
     addBoolSetting("EXPort:WAVeform:RAW", false, kFirst);
     add("EXPort:WAVeform:INCXvalues",
         [this](Call &c) {
@@ -363,8 +324,6 @@ void Oscilloscope::reset()
     m_fixedPoints = 0;
     m_running = true;
     m_armed = false;
-    m_real = false;
-    m_bigEndian = false;
     m_includeX = false;
     m_triggerLevel = 0.0;
     m_digitalFilter = 0.0;

@@ -127,42 +127,7 @@ SpectrumAnalyzer::SpectrumAnalyzer(const Options &options)
         });
     add("INITiate[:IMMediate]", [this](Call &) { m_armed = true; return 0; }, nullptr);
 
-    add("FORMat[:DATA]",
-        [this](Call &c) {
-            if (c.paramCount() == 0)
-                return static_cast<int>(scpi::MissingParameter);
-            if (c.paramCount() > 2)
-                return static_cast<int>(scpi::ParameterNotAllowed);
-            double v = 32.0;
-            if (scpi::matchMnemonic(c.param(0), "ASCii")) {
-                m_real = false;
-                return 0;
-            }
-            if (!scpi::matchMnemonic(c.param(0), "REAL"))
-                return static_cast<int>(scpi::IllegalParameterValue);
-            if (c.paramCount() == 2 && !scpi::parseNumber(c.param(1), v))
-                return static_cast<int>(scpi::DataTypeError);
-            if (v != 32.0)
-                return static_cast<int>(scpi::IllegalParameterValue);
-            m_real = true;
-            return 0;
-        },
-        [this](Call &c) {
-            c.reply = m_real ? "REAL,32" : "ASC,0";
-            return 0;
-        });
-    add("FORMat:BORDer",
-        [this](Call &c) {
-            std::string chosen;
-            if (int e = oneChoice(c, {"SWAPped", "NORMal", "LSBFirst", "MSBFirst"}, chosen))
-                return e;
-            m_bigEndian = chosen == "NORM" || chosen == "MSBF";
-            return 0;
-        },
-        [this](Call &c) {
-            c.reply = m_bigEndian ? "NORM" : "SWAP";
-            return 0;
-        });
+    addDataFormat("NORM", "SWAP");
     add("TRACe[:DATA]", nullptr, [this](Call &c) { return traceQuery(c); });
 
     powerOn();
@@ -180,8 +145,6 @@ void SpectrumAnalyzer::reset()
     m_negativeSlope = false;
     m_continuous = true;
     m_armed = false;
-    m_real = false;
-    m_bigEndian = false;
     m_sweep = Sweep();
 }
 
