@@ -1,5 +1,7 @@
 #include "sockettransport.h"
 
+#include "resolver.h"
+
 #include <algorithm>
 
 namespace lanvisa {
@@ -13,7 +15,10 @@ SocketTransport::SocketTransport(const ResourceName &name) : m_name(name) {}
 
 ViStatus SocketTransport::open(const Deadline &deadline, bool)
 {
-    const ViStatus st = m_conn.connect(m_name.host, m_name.port, deadline);
+    std::vector<in_addr> addresses;
+    ViStatus st = resolveIpv4(m_name.host, deadline, addresses);
+    if (st == VI_SUCCESS)
+        st = m_conn.connect(addresses, m_name.port, deadline);
     if (st != VI_SUCCESS)
         return st;
     m_conn.setNoDelay(true);

@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -13,18 +12,12 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <memory>
 
 namespace lanvisa {
 
 namespace {
 /// Read-ahead buffer; reads at least this large go straight to the caller.
 constexpr size_t kReadAheadSize = 64 * 1024;
-
-struct AddrInfoDeleter
-{
-    void operator()(addrinfo *p) const { freeaddrinfo(p); }
-};
 
 bool isConnectionLoss(int err)
 {
@@ -60,29 +53,23 @@ ViStatus TcpConnection::failed(ViStatus status)
     return status;
 }
 
-ViStatus TcpConnection::connect(const std::string &host, uint16_t port, const Deadline &deadline)
+ViStatus TcpConnection::connect(const std::vector<in_addr> &addresses, uint16_t port, const Deadline &deadline)
 {
     close();
     m_broken = false;
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_NUMERICSERV;
-    addrinfo *raw = nullptr;
-    const std::string service = std::to_string(port);
-    if (getaddrinfo(host.c_str(), service.c_str(), &hints, &raw) != 0 || raw == nullptr)
-        return VI_ERROR_RSRC_NFOUND;
-    std::unique_ptr<addrinfo, AddrInfoDeleter> list(raw);
-
     ViStatus status = VI_ERROR_RSRC_NFOUND;
-    for (addrinfo *ai = list.get(); ai != nullptr; ai = ai->ai_next) {
-        const int fd = ::socket(ai->ai_family, ai->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, ai->ai_protocol);
+    for (const in_addr &address : addresses) {
+        sockaddr_in sa{};
+        sa.sin_family = AF_INET;
+        sa.sin_port = htons(port);
+        sa.sin_addr = address;
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
         if (fd < 0) {
             status = VI_ERROR_SYSTEM_ERROR;
             continue;
         }
         m_fd = fd;
-        if (::connect(fd, ai->ai_addr, ai->ai_addrlen) != 0) {
+        if (::connect(fd, reinterpret_cast<const sockaddr *>(&sa), sizeof sa) != 0) {
             if (errno != EINPROGRESS) {
                 close();
                 status = VI_ERROR_RSRC_NFOUND;
@@ -103,8 +90,7 @@ ViStatus TcpConnection::connect(const std::string &host, uint16_t port, const De
             }
         }
         char text[INET_ADDRSTRLEN] = {};
-        const auto *sin = reinterpret_cast<const sockaddr_in *>(ai->ai_addr);
-        inet_ntop(AF_INET, &sin->sin_addr, text, sizeof text);
+        inet_ntop(AF_INET, &address, text, sizeof text);
         m_peer = text;
         return VI_SUCCESS;
     }

@@ -6,6 +6,7 @@
 #include "deadline.h"
 #include "visa.h"
 
+#include <netinet/in.h>
 #include <sys/uio.h>
 
 #include <cstddef>
@@ -23,9 +24,9 @@ public:
     TcpConnection(const TcpConnection &) = delete;
     TcpConnection &operator=(const TcpConnection &) = delete;
 
-    /// Resolves host (name or IPv4) and connects. Unknown host or refused
-    /// connection: VI_ERROR_RSRC_NFOUND; nothing within the deadline: VI_ERROR_TMO.
-    ViStatus connect(const std::string &host, uint16_t port, const Deadline &deadline);
+    /// Connects to the first of the addresses that accepts. Refused
+    /// everywhere: VI_ERROR_RSRC_NFOUND; nothing within the deadline: VI_ERROR_TMO.
+    ViStatus connect(const std::vector<in_addr> &addresses, uint16_t port, const Deadline &deadline);
     /// Takes over an already connected socket (made non-blocking here).
     void adopt(int fd);
     void close();

@@ -1,5 +1,6 @@
 #include "vxi11transport.h"
 
+#include "resolver.h"
 #include "status.h"
 
 #include "protocol/portmap.h"
@@ -47,10 +48,11 @@ ViStatus Vxi11Transport::coreCall(p::CoreProc proc, const Args &args, const Dead
     return p::decode(r, result) ? VI_SUCCESS : VI_ERROR_IO;
 }
 
-ViStatus Vxi11Transport::lookupCorePort(const Deadline &deadline, uint16_t &port)
+ViStatus Vxi11Transport::lookupCorePort(const std::vector<in_addr> &addresses, const Deadline &deadline,
+                                        uint16_t &port)
 {
     TcpConnection pmap;
-    ViStatus st = pmap.connect(m_name.host, m_portmapperPort, deadline);
+    ViStatus st = pmap.connect(addresses, m_portmapperPort, deadline);
     if (st != VI_SUCCESS)
         return st;
     RpcChannel rpc(pmap);
@@ -75,14 +77,18 @@ ViStatus Vxi11Transport::lookupCorePort(const Deadline &deadline, uint16_t &port
 
 ViStatus Vxi11Transport::open(const Deadline &deadline, bool exclusiveLock)
 {
+    // One lookup for the portmapper and the core channel.
+    std::vector<in_addr> addresses;
+    ViStatus st = resolveIpv4(m_name.host, deadline, addresses);
+    if (st != VI_SUCCESS)
+        return st;
     uint16_t port = m_name.corePort;
-    ViStatus st = VI_SUCCESS;
     if (port == 0) {
-        st = lookupCorePort(deadline, port);
+        st = lookupCorePort(addresses, deadline, port);
         if (st != VI_SUCCESS)
             return st;
     }
-    st = m_core.connect(m_name.host, port, deadline);
+    st = m_core.connect(addresses, port, deadline);
     if (st != VI_SUCCESS)
         return st;
     m_core.setNoDelay(true);

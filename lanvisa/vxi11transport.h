@@ -45,7 +45,7 @@ public:
     uint32_t maxRecvSize() const { return m_maxRecvSize; }
 
 private:
-    ViStatus lookupCorePort(const Deadline &deadline, uint16_t &port);
+    ViStatus lookupCorePort(const std::vector<in_addr> &addresses, const Deadline &deadline, uint16_t &port);
     ViStatus genericCall(quarnel::protocol::CoreProc proc, const Deadline &deadline, std::vector<uint8_t> &head,
                          size_t &offset);
     /// A Device_GenericParms call whose result is a Device_Error.
