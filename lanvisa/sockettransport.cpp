@@ -44,10 +44,15 @@ ViStatus SocketTransport::write(const uint8_t *data, size_t size, bool, const De
 
 void SocketTransport::noteTimeout(const ReadRules &rules)
 {
-    if (m_midMessage && rules.termCharEnabled)
+    // Inside block data the terminator cannot be found again with certainty
+    // (the declared length may be false); anywhere else the rest of the
+    // message ends at its terminator. The scanner starts afresh either way,
+    // so a bogus block never swallows later replies.
+    if (m_midMessage && rules.termCharEnabled && !m_scanner.inBlock())
         m_skipRest = true;
     else
         m_flushBeforeWrite = true;
+    m_scanner.reset();
 }
 
 ViStatus SocketTransport::skipRestOfMessage(const ReadRules &rules, const Deadline &deadline)

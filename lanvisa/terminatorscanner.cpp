@@ -8,6 +8,8 @@ namespace {
 constexpr uint8_t kBlockStart = '#';
 constexpr uint8_t kDoubleQuote = '"';
 constexpr uint8_t kSingleQuote = '\'';
+constexpr uint8_t kDataSeparator = ',';
+constexpr uint8_t kUnitSeparator = ';';
 
 bool isDigit(uint8_t c) { return c >= '0' && c <= '9'; }
 } // namespace
@@ -30,6 +32,7 @@ TerminatorScanner::Result TerminatorScanner::scan(const uint8_t *data, size_t n,
             // Ends the message in every state but block data: an unbalanced quote
             // or a broken header must not swallow the rest of the stream.
             m_state = State::Text;
+            m_elementStart = true;
             r.consumed = i;
             r.terminated = true;
             return r;
@@ -39,9 +42,10 @@ TerminatorScanner::Result TerminatorScanner::scan(const uint8_t *data, size_t n,
             if (c == kDoubleQuote || c == kSingleQuote) {
                 m_quote = static_cast<char>(c);
                 m_state = State::Quoted;
-            } else if (c == kBlockStart) {
+            } else if (c == kBlockStart && m_elementStart) {
                 m_state = State::Hash;
             }
+            m_elementStart = c == kDataSeparator || c == kUnitSeparator;
             break;
         case State::Quoted:
             if (c == static_cast<uint8_t>(m_quote))

@@ -347,6 +347,24 @@ TEST_P(BenchTest, TimeOutThenTheNextReplyIsTheRightOne)
     EXPECT_EQ(reply, "1\n");
 }
 
+TEST_P(BenchTest, HashInTextAndARunawayBlockLeaveTheSessionWorking)
+{
+    b::Fault f = fault(b::FaultKind::ReplaceReply, "*IDN?");
+    f.text = "ACME,Model,SN#19\n";
+    s_bench->addFault(f);
+    std::string reply;
+    ASSERT_EQ(query(m_vi, "*IDN?\n", reply), VI_SUCCESS);
+    EXPECT_EQ(reply, f.text);
+    // A reply that declares a block far longer than it is: over a raw socket
+    // it can only time out, and the next query must not be swallowed by it.
+    f.text = "#9999999999x\n";
+    s_bench->addFault(f);
+    ASSERT_EQ(viSetAttribute(m_vi, VI_ATTR_TMO_VALUE, kShortTimeoutMs), VI_SUCCESS);
+    EXPECT_EQ(query(m_vi, "*IDN?\n", reply), GetParam() == Proto::Socket ? VI_ERROR_TMO : VI_SUCCESS);
+    ASSERT_EQ(query(m_vi, "*OPC?\n", reply), VI_SUCCESS);
+    EXPECT_EQ(reply, "1\n");
+}
+
 TEST_P(BenchTest, DroppedConnectionIsReportedAndStays)
 {
     acquire(20000);

@@ -48,6 +48,9 @@ TEST(TerminatorScanner, BrokenHeadersFallBackToText)
     EXPECT_EQ(messages("#3a\nrest\n", 0), (std::vector<size_t>{4, 5}));
     // An unbalanced quote does not swallow the stream.
     EXPECT_EQ(messages("\"open\nnext\n", 0), (std::vector<size_t>{6, 5}));
+    // '#' inside a data element is text; a block starts an element.
+    EXPECT_EQ(messages("ACME,Model,SN#19\nnext\n", 0), (std::vector<size_t>{17, 5}));
+    EXPECT_EQ(messages("1,#13\n\n\n;#12\n\n\n", 0), (std::vector<size_t>{15}));
     // A block declaring far more than arrives keeps absorbing (time-out decides).
     EXPECT_TRUE(messages("#9999999999abc\n", 0).empty());
 }
