@@ -15,6 +15,10 @@ namespace {
 
 /// Longest numeric token accepted when reading; a longer one is not a number.
 constexpr size_t kMaxNumberToken = 512;
+/// Widest field and longest precision a write conversion may ask for: beyond
+/// this no instrument command makes sense, and the C library would spend
+/// seconds and gigabytes producing it.
+constexpr int kMaxFieldWidth = 65536;
 constexpr char kFlagChars[] = "-+ #0";
 
 enum class Length { None, Short, Long, LongLong, LongDouble };
@@ -32,13 +36,13 @@ struct Conversion
 
 bool isDigit(int c) { return c >= '0' && c <= '9'; }
 
-/// Reads a decimal number from the format; false on overflow.
-bool parseNumber(const char *&p, int &value)
+/// Reads a decimal number from the format; false above `max`.
+bool parseNumber(const char *&p, int &value, int max = INT_MAX)
 {
     long v = 0;
     while (isDigit(*p)) {
         v = v * 10 + (*p++ - '0');
-        if (v > INT_MAX)
+        if (v > max)
             return false;
     }
     value = static_cast<int>(v);
@@ -142,7 +146,10 @@ void skipSpace(ScanInput &in)
         in.advance();
 }
 
-size_t limitOf(const Conversion &s) { return s.width > 0 ? static_cast<size_t>(s.width) : kMaxNumberToken; }
+size_t limitOf(const Conversion &s)
+{
+    return s.width > 0 ? std::min(static_cast<size_t>(s.width), kMaxNumberToken) : kMaxNumberToken;
+}
 
 /// NR1/NR2/NR3 text: [sign] digits [. digits] [E [sign] digits].
 std::string readRealToken(ScanInput &in, size_t limit)
@@ -331,7 +338,7 @@ Outcome scanChars(const Conversion &s, VaArgs &args, ScanInput &in)
 
 } // namespace
 
-ViStatus formatPrint(const char *format, VaArgs &args, std::string &out)
+ViStatus formatPrint(const char *format, VaArgs &args, std::string &out, const PrintProgress &progress)
 {
     if (format == nullptr)
         return VI_ERROR_USER_BUF;
@@ -350,21 +357,25 @@ ViStatus formatPrint(const char *format, VaArgs &args, std::string &out)
         while (*p && std::strchr(kFlagChars, *p))
             s.flags.push_back(*p++);
         if (*p == '*') {
-            s.width = va_arg(args.ap, int);
-            if (s.width < 0) {
+            const int width = va_arg(args.ap, int);
+            if (width < 0)
                 s.flags.push_back('-');
-                s.width = s.width == INT_MIN ? INT_MAX : -s.width;
-            }
+            if (width < -kMaxFieldWidth || width > kMaxFieldWidth)
+                return VI_ERROR_INV_FMT;
+            s.width = width < 0 ? -width : width;
             ++p;
-        } else if (isDigit(*p) && !parseNumber(p, s.width)) {
+        } else if (isDigit(*p) && !parseNumber(p, s.width, kMaxFieldWidth)) {
             return VI_ERROR_INV_FMT;
         }
         if (*p == '.') {
             ++p;
             if (*p == '*') {
                 s.precision = va_arg(args.ap, int);
+                if (s.precision > kMaxFieldWidth)
+                    return VI_ERROR_INV_FMT;
+                s.precision = std::max(s.precision, -1); // negative: as if not given
                 ++p;
-            } else if (!parseNumber(p, s.precision)) {
+            } else if (!parseNumber(p, s.precision, kMaxFieldWidth)) {
                 return VI_ERROR_INV_FMT;
             }
         }
@@ -372,7 +383,9 @@ ViStatus formatPrint(const char *format, VaArgs &args, std::string &out)
         if (*p == '\0')
             return VI_ERROR_INV_FMT;
         s.conversion = *p++;
-        const ViStatus st = printOne(s, args, out);
+        ViStatus st = printOne(s, args, out);
+        if (st == VI_SUCCESS && progress)
+            st = progress(out);
         if (st != VI_SUCCESS)
             return st;
     }

@@ -29,9 +29,14 @@ struct VaArgs
     va_list ap;
 };
 
+/// Called after each conversion with the text so far; may send part of it
+/// and return an error (a time-out) that ends the formatting.
+using PrintProgress = std::function<ViStatus(std::string &out)>;
+
 /// Appends the formatted text to `out`. VI_ERROR_INV_FMT for a malformed
-/// format, VI_ERROR_NSUP_FMT for an unsupported conversion.
-ViStatus formatPrint(const char *format, VaArgs &args, std::string &out);
+/// format or a width or precision above 65536, VI_ERROR_NSUP_FMT for an
+/// unsupported conversion.
+ViStatus formatPrint(const char *format, VaArgs &args, std::string &out, const PrintProgress &progress = {});
 
 /// The bytes of one reply message, fetched on demand.
 class ScanInput

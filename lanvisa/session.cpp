@@ -216,25 +216,37 @@ ViStatus Session::flushWriteBuffer(size_t bytes, bool end, const Deadline &deadl
 ViStatus Session::bufferFormatted(const char *format, VaArgs &args, const SessionAttributes &a,
                                   const Deadline &deadline)
 {
-    std::string text;
-    const ViStatus st = formatPrint(format, args, text);
-    if (st != VI_SUCCESS)
+    // A full buffer goes out without END; its last byte stays so END can still
+    // go with the true last byte of the message. Flushing as the text grows
+    // keeps memory bounded, and the deadline holds however long the format is.
+    bool sentSome = false;
+    const auto sendSurplus = [&](std::string &) -> ViStatus {
+        if (deadline.expired())
+            return VI_ERROR_TMO;
+        if (m_writeBuffer.size() <= a.writeBufferSize)
+            return VI_SUCCESS;
+        sentSome = true;
+        return flushWriteBuffer(m_writeBuffer.size() - 1, false, deadline);
+    };
+    const size_t before = m_writeBuffer.size();
+    ViStatus st = formatPrint(format, args, m_writeBuffer, sendSurplus);
+    if (st != VI_SUCCESS) {
+        // Nothing of a failed format is sent later.
+        if (sentSome)
+            m_writeBuffer.clear();
+        else
+            m_writeBuffer.resize(before);
         return st;
-    m_writeBuffer += text;
+    }
     // An LF sends the buffer up to it with END, as VISA does for formatted writes.
     const size_t lastLf = m_writeBuffer.rfind('\n');
     if (lastLf != std::string::npos) {
-        const ViStatus f = flushWriteBuffer(lastLf + 1, a.sendEndEnabled, deadline);
-        if (f != VI_SUCCESS)
-            return f;
+        st = flushWriteBuffer(lastLf + 1, a.sendEndEnabled, deadline);
+        if (st != VI_SUCCESS)
+            return st;
     }
-    // A full buffer goes out without END; its last byte stays so END can still
-    // go with the true last byte of the message.
-    while (m_writeBuffer.size() > a.writeBufferSize) {
-        const ViStatus f = flushWriteBuffer(m_writeBuffer.size() - 1, false, deadline);
-        if (f != VI_SUCCESS)
-            return f;
-    }
+    if (m_writeBuffer.size() > a.writeBufferSize)
+        return flushWriteBuffer(m_writeBuffer.size() - 1, false, deadline);
     return VI_SUCCESS;
 }
 

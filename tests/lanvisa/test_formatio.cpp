@@ -75,7 +75,13 @@ TEST(FormatPrint, ConversionsTheProgramAndOthersUse)
     EXPECT_EQ(print(out, "%y", 1), VI_ERROR_NSUP_FMT);
     EXPECT_EQ(print(out, "%Lf", 1.0L), VI_ERROR_NSUP_FMT);
     EXPECT_EQ(print(out, "abc%"), VI_ERROR_INV_FMT);
-    EXPECT_EQ(print(out, "%99999999999d", 1), VI_ERROR_INV_FMT);
+    // Absurd widths and precisions are refused at once, not built.
+    for (const char *f : {"%99999999999d", "%2147483647d", "%.2147483647f", "%65537d", "%*d", "%.*f"})
+        EXPECT_EQ(print(out, f, f[1] == '.' ? 70000 : 1 << 30, 1.5), VI_ERROR_INV_FMT) << f;
+    out.clear();
+    EXPECT_EQ(print(out, "%-*d|%.*f", -3, 7, -1, 0.5), VI_SUCCESS);
+    EXPECT_EQ(out, "7  |0.500000");
+    out.clear();
     EXPECT_EQ(print(out, "%s", static_cast<const char *>(nullptr)), VI_ERROR_USER_BUF);
 }
 
