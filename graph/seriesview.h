@@ -28,6 +28,7 @@ namespace graph {
 class SeriesView : public QDialog
 {
     Q_OBJECT
+    Q_PROPERTY(double drawingMs READ drawingMs)
 
 public:
     static constexpr int kRedrawMs = 250;

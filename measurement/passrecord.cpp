@@ -1,6 +1,7 @@
 #include "passrecord.h"
 
 #include "delays.h"
+#include "resultfiles.h"
 #include "series.h"
 
 #include <QDir>
@@ -228,6 +229,22 @@ bool PassRecordWriter::create(const QString& path, const RecordHeader& h)
         return false;
     syncFile(m_file, true);
     return true;
+}
+
+bool PassRecordWriter::createWithFreshStamp(const QString& dataDir, const QDateTime& when, const RecordHeader& h,
+                                            QString* stamp)
+{
+    QDateTime at = when;
+    for (int tries = 0; tries < kMaxStampTries; ++tries, at = at.addSecs(1)) {
+        *stamp = timeStamp(at);
+        if (QFile::exists(dataDir + QLatin1Char('/') + resultsFileName(*stamp)))
+            continue;
+        if (create(dataDir + QLatin1Char('/') + passRecordFileName(*stamp), h))
+            return true;
+        if (!QFile::exists(m_path))
+            return false;  // not a name clash: the folder cannot be written
+    }
+    return false;
 }
 
 bool PassRecordWriter::append(const PassRow& row, int pts)

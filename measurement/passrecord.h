@@ -107,6 +107,13 @@ public:
     // replaced, the final line is appended to the file as it stands.
     bool finish(const RecordOutliers& o);
 
+    // Creates the record of a series that starts at `when` in dataDir under
+    // the first stamp, from that second on, that no results file or record
+    // in the folder has yet: the record reserves the stamp for the series'
+    // results file, which is written only at its end. *stamp gets it.
+    bool createWithFreshStamp(const QString& dataDir, const QDateTime& when, const RecordHeader& h,
+                              QString* stamp);
+
     bool isOpen() const { return m_file.isOpen(); }
     bool failed() const { return m_failed; }
     int rows() const { return m_rows; }

@@ -12,6 +12,10 @@ namespace measurement {
 // "yyyy-MM-dd_hh-mm-ss_": prefixes every file name of one series.
 QString timeStamp(const QDateTime& when);
 
+// Stamps tried, one second apart, before the files of a series count as
+// impossible to create: a series never replaces another's files.
+constexpr int kMaxStampTries = 3600;
+
 // Set number k with at least three digits: 001, 999, 1000.
 QString setNumber(int k);
 

@@ -45,10 +45,6 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 using I = Instrument;
 
-// Stamps tried, one second apart, before the results file counts as
-// impossible to create.
-constexpr int kMaxStampTries = 3600;
-
 // Triggered acquisition of each oscilloscope family, before channel 1 is read.
 // A failed step marked required ends the acquisition; the pass then works on
 // the traces it already has.

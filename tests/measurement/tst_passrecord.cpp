@@ -1,6 +1,7 @@
 // The per-pass record: written, finished and read back value for value;
 // records cut short or damaged are read as far as they go.
 #include "passrecord.h"
+#include "resultfiles.h"
 
 #include <QtTest>
 
@@ -104,6 +105,15 @@ private slots:
         PassRecordWriter again;  // never replaces a record
         QVERIFY(!again.create(path, RecordHeader()));
         QVERIFY(!again.errorString().isEmpty());
+
+        // A stamp taken by a results file or a record is skipped.
+        const QDateTime at(QDate(2026, 1, 2), QTime(3, 4, 5));
+        writeAll(m_dir.filePath(resultsFileName(timeStamp(at))), "x");
+        writeAll(m_dir.filePath(passRecordFileName(timeStamp(at.addSecs(1)))), "x");
+        QString stamp;
+        QVERIFY(again.createWithFreshStamp(m_dir.path(), at, RecordHeader(), &stamp));
+        QCOMPARE(stamp, timeStamp(at.addSecs(2)));
+        QCOMPARE(again.path(), m_dir.filePath(passRecordFileName(stamp)));
 
         PassRecord rec;
         QString err;
