@@ -353,7 +353,7 @@ bool PassRecordWriter::markOutliers(const RecordOutliers& o, QSaveFile* out)
 
 // ---- reader ---------------------------------------------------------------------
 
-QString PassRecord::headerValue(const QString& key) const
+QString PassRecordFile::headerValue(const QString& key) const
 {
     for (const auto& kv : header)
         if (kv.first == key)
@@ -361,7 +361,7 @@ QString PassRecord::headerValue(const QString& key) const
     return QString();
 }
 
-bool PassRecord::hasOutlierDecision() const
+bool PassRecordFile::hasOutlierDecision() const
 {
     for (const QString& line : trailer)
         if (line.startsWith(QLatin1String(kOutlierKey)))
@@ -369,9 +369,9 @@ bool PassRecord::hasOutlierDecision() const
     return false;
 }
 
-RecordRead readPassRecord(const QString& path, PassRecord* out, QString* error)
+RecordRead readPassRecord(const QString& path, PassRecordFile* out, QString* error)
 {
-    *out = PassRecord();
+    *out = PassRecordFile();
     auto fail = [error](RecordRead why, const QString& text) {
         if (error)
             *error = text;

@@ -137,7 +137,7 @@ private:
 };
 
 // A record read back.
-struct PassRecord
+struct PassRecordFile
 {
     QVector<QPair<QString, QString>> header;  // "# key: value" before the column line, in order
     QVector<PassRow> rows;
@@ -158,6 +158,6 @@ enum class RecordRead { Ok, CannotOpen, NotARecord, TooLarge };
 // Reads a record. Lines longer than 64 KiB, more than 100,000 rows or a
 // column line other than the one written here give NotARecord or TooLarge
 // with *error saying why; *out then holds what was read up to there.
-RecordRead readPassRecord(const QString& path, PassRecord* out, QString* error = nullptr);
+RecordRead readPassRecord(const QString& path, PassRecordFile* out, QString* error = nullptr);
 
 }  // namespace measurement

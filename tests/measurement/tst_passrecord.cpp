@@ -115,7 +115,7 @@ private slots:
         QCOMPARE(stamp, timeStamp(at.addSecs(2)));
         QCOMPARE(again.path(), m_dir.filePath(passRecordFileName(stamp)));
 
-        PassRecord rec;
+        PassRecordFile rec;
         QString err;
         QCOMPARE(readPassRecord(path, &rec, &err), RecordRead::Ok);
         QVERIFY(rec.columns && !rec.cutShort && rec.badLines == 0 && rec.hasOutlierDecision());
@@ -148,7 +148,7 @@ private slots:
         QVERIFY(!path.isEmpty());
         const QByteArray whole = readAll(path);
         writeAll(path, whole + "6,2026-03-29T03:00:07.0");
-        PassRecord rec;
+        PassRecordFile rec;
         QCOMPARE(readPassRecord(path, &rec), RecordRead::Ok);
         QVERIFY(rec.cutShort && !rec.hasOutlierDecision());
         QCOMPARE(rec.rows.size(), m_rows.size());
