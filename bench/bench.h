@@ -61,6 +61,10 @@ enum class FaultKind {
     CommandError,
     /// The reply of the matching message is replaced by `text` (give the "\n").
     ReplaceReply,
+    /// The reply goes out without END and never ends: after it, 64 KiB of
+    /// filler every `delayMs` (2000 when 0), until the next message or a
+    /// device clear.
+    EndlessReply,
     /// The next binary block answering a matching message is malformed as
     /// `block` says.
     MalformedBlock,
@@ -100,7 +104,7 @@ struct Fault
     int skip = 0;   ///< let this many matching messages (or acquisitions) pass first
     int count = 1;  ///< messages or acquisitions affected; 0 = every one from then on
     long afterBytes = -1; ///< DropConnection
-    int delayMs = 0;      ///< SlowReply
+    int delayMs = 0;      ///< SlowReply, EndlessReply
     int scpiError = -200; ///< CommandError on a message ("Execution error")
     int vxiError = 17;    ///< CommandError on a procedure (17 = I/O error)
     std::string text;     ///< ReplaceReply
@@ -110,7 +114,7 @@ struct Fault
 
 /// Parses the fault syntax of the command line:
 ///   INSTRUMENT:KIND[:key=value]...[:match=TEXT]
-/// KIND: noreply drop slow error reply block startlevel flatrf nosink videozero.
+/// KIND: noreply drop slow error reply endless block startlevel flatrf nosink videozero.
 /// Keys: skip count after delay code vxi text block level; "match=" takes the
 /// rest of the argument verbatim (it may contain ':' ';' ',' and blanks),
 /// "\n" in text and match stands for a line feed. block values: nohash hash0

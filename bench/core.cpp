@@ -71,6 +71,12 @@ Core::Outcome Core::feed(Instrument instrument, LinkState &link, const char *dat
     return Outcome::Ok;
 }
 
+const std::string &streamFiller()
+{
+    static const std::string filler(64 * 1024, '0');
+    return filler;
+}
+
 Core::Outcome Core::handleMessage(Instrument instrument, LinkState &link, const std::string &message,
                                   Transport transport, int connection, int linkId)
 {
@@ -126,6 +132,8 @@ Core::Outcome Core::handleMessage(Instrument instrument, LinkState &link, const 
                                                 std::chrono::duration<double>(delay));
         if (faulted && fault.kind == FaultKind::DropConnection)
             link.reply.dropAt = fault.afterBytes;
+        if (faulted && fault.kind == FaultKind::EndlessReply)
+            link.reply.streamPeriodMs = fault.delayMs > 0 ? fault.delayMs : 2000;
         link.reply.active = link.reply.size() > 0 || link.reply.dropAt >= 0;
     }
     flushCallbacks();

@@ -40,6 +40,7 @@ struct PendingReply
     size_t pos = 0;
     Clock::time_point readyAt;
     long dropAt = -1; ///< close the connection once this many bytes were sent
+    int streamPeriodMs = 0; ///< scripted EndlessReply: no END, filler every period after the data
     bool active = false;
 
     size_t size() const { return data ? data->size() : 0; }
@@ -47,6 +48,9 @@ struct PendingReply
     bool unread() const { return active && pos < size(); }
     void clear() { *this = PendingReply(); }
 };
+
+/// Filler of an EndlessReply: one 64 KiB piece, no line feed in it.
+const std::string &streamFiller();
 
 /// I/O state of one VXI-11 link or raw socket connection.
 struct LinkState

@@ -48,6 +48,7 @@ bool FaultBook::isMessageKind(FaultKind kind)
     case FaultKind::SlowReply:
     case FaultKind::CommandError:
     case FaultKind::ReplaceReply:
+    case FaultKind::EndlessReply:
         return true;
     default:
         return false;
@@ -210,6 +211,7 @@ bool parseFault(const std::string &text, Fault &fault, std::string *error)
         {"noreply", FaultKind::NoReply},       {"drop", FaultKind::DropConnection},
         {"slow", FaultKind::SlowReply},        {"error", FaultKind::CommandError},
         {"reply", FaultKind::ReplaceReply},    {"block", FaultKind::MalformedBlock},
+        {"endless", FaultKind::EndlessReply},
         {"startlevel", FaultKind::StartLevelOutside}, {"flatrf", FaultKind::FlatRf},
         {"nosink", FaultKind::NoSinkEdge},     {"videozero", FaultKind::VideoStatusZero}};
     bool kindFound = false;
@@ -290,6 +292,8 @@ std::string faultSyntaxHelp()
            "              error      message refused with SCPI error code=N (default -200), no reply;\n"
            "                         on a procedure (match=device_local ...) VXI-11 error vxi=N (17)\n"
            "              reply      reply replaced by text=TEXT (\\n for a line feed)\n"
+           "              endless    reply sent without END, then 64 KiB of filler every delay=MS\n"
+           "                         (2000) until the next message or a device clear\n"
            "              block      next binary block malformed: block=nohash|hash0|nondigit|\n"
            "                         nondigitlen|short|far|newline\n"
            "              startlevel source starts at level=V (0.4) for count acquisitions\n"

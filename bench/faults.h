@@ -31,7 +31,7 @@ public:
     bool empty() const { return m_entries.empty(); }
 
     /// The first message fault (NoReply, DropConnection, SlowReply,
-    /// CommandError, ReplaceReply) that applies to this program message.
+    /// CommandError, ReplaceReply, EndlessReply) that applies to this program message.
     /// Every matching fault counts the message. A ReplaceReply text comes
     /// through `replyText`, shared with the book (out.text stays empty: a
     /// scripted reply may be a whole trace block).

@@ -463,6 +463,14 @@ private:
             }
         }
 
+        if (reply.streamPeriodMs > 0 && reply.pos >= reply.size()) {
+            // Scripted: the reply never ends; a piece of filler per period.
+            const std::string &filler = streamFiller();
+            size_t n = std::min<size_t>(parms.requestSize, filler.size());
+            reply.readyAt = Clock::now() + std::chrono::milliseconds(reply.streamPeriodMs);
+            return readReply(xid, p::kErrNone, n == parms.requestSize ? p::kReasonReqCnt : 0, filler.data(),
+                             static_cast<uint32_t>(n));
+        }
         size_t limit = reply.size();
         if (reply.dropAt >= 0)
             limit = std::min(limit, static_cast<size_t>(reply.dropAt));
@@ -480,7 +488,7 @@ private:
                 reason |= p::kReasonChr;
             }
         }
-        if (reply.pos + n == reply.size())
+        if (reply.pos + n == reply.size() && reply.streamPeriodMs == 0)
             reason |= p::kReasonEnd;
         if (n == parms.requestSize)
             reason |= p::kReasonReqCnt;
@@ -1043,6 +1051,8 @@ void Server::serveRaw(int fd, Instrument instrument, int connectionId)
     std::vector<char> buf(65536);
     while (!m_stopping) {
         PendingReply &reply = state.reply;
+        if (reply.streamPeriodMs > 0 && reply.pos >= reply.size() && !received.empty())
+            reply.clear(); // a new message ends a scripted endless reply
         while (!reply.active && !received.empty()) {
             size_t nl = received.find('\n');
             size_t take = nl == std::string::npos ? received.size() : nl + 1;
@@ -1056,6 +1066,9 @@ void Server::serveRaw(int fd, Instrument instrument, int connectionId)
         if (reply.active) {
             auto now = Clock::now();
             if (now >= reply.readyAt) {
+                const bool streaming = reply.streamPeriodMs > 0 && reply.pos >= reply.size();
+                if (streaming && !sendAll(fd, streamFiller().data(), streamFiller().size()))
+                    return;
                 size_t limit = reply.size();
                 if (reply.dropAt >= 0)
                     limit = std::min(limit, static_cast<size_t>(reply.dropAt));
@@ -1068,7 +1081,10 @@ void Server::serveRaw(int fd, Instrument instrument, int connectionId)
                 reply.pos = limit;
                 if (reply.dropAt >= 0)
                     return; // scripted: the connection breaks here
-                reply.clear();
+                if (reply.streamPeriodMs > 0)
+                    reply.readyAt = Clock::now() + std::chrono::milliseconds(reply.streamPeriodMs);
+                else
+                    reply.clear();
                 continue;
             }
             timeout = static_cast<int>(

@@ -10,6 +10,8 @@
 #include "graph.h"
 #include "resultfiles.h"
 #include "series.h"
+#include "tracetransfer.h"
+#include "visabinding.h"
 #include "visaquery.h"
 
 #include <QCoreApplication>
@@ -21,9 +23,10 @@ namespace {
 QString progressText(const measurement::SeriesProgress& p)
 {
     QString s = QStringLiteral("Passes counted: %1 of %2").arg(p.counted).arg(p.passes);
-    if (p.totalRepeats > 0)
-        s += QStringLiteral("\nStart-level repeats: %1 (%2 in a row, at most %3)")
+    if (p.totalRepeats > 0 || p.failed > 0)
+        s += QStringLiteral("\nStart-level repeats: %1, failed acquisitions: %2 (%3 in a row, at most %4)")
                  .arg(p.totalRepeats)
+                 .arg(p.failed)
                  .arg(p.repeats)
                  .arg(measurement::kMaxStartRepeats);
     return s;
@@ -85,7 +88,9 @@ int MainWindow::Meas(QVector<double>* d1, QVector<double>* d2, QVector<double>* 
     progress.setMinimumDuration(0);
     progress.setRange(0, qMax(1, s.passes));
     progress.setValue(0);
-    progress.setLabelText(progressText(measurement::SeriesProgress{0, s.passes, 0, 0}));
+    measurement::SeriesProgress start;
+    start.passes = s.passes;
+    progress.setLabelText(progressText(start));
     progress.show();
     QCoreApplication::processEvents();
 
@@ -98,31 +103,34 @@ int MainWindow::Meas(QVector<double>* d1, QVector<double>* d2, QVector<double>* 
             : m_w(w), m_p(p)
         {
         }
-        bool command(Instrument to, const QString& cmd) override
+        measurement::CallResult command(Instrument to, const QString& cmd) override
         {
             QString reply;
-            return VisaQuery(session(to), cmd, &reply) == VI_SUCCESS;
+            return outcome(to, VisaQuery(session(to), cmd, &reply));
         }
-        bool queryInt(Instrument to, const QString& query, int* value) override
+        measurement::CallResult queryInt(Instrument to, const QString& query, int* value) override
         {
-            return VisaQueryInt(session(to), query, value) == VI_SUCCESS;
+            return outcome(to, VisaQueryInt(session(to), query, value));
         }
-        bool queryDouble(Instrument to, const QString& query, double* value) override
+        measurement::CallResult queryDouble(Instrument to, const QString& query, double* value) override
         {
-            return VisaQueryDouble(session(to), query, value) == VI_SUCCESS;
+            return outcome(to, VisaQueryDouble(session(to), query, value));
         }
-        bool readTrace(Instrument from, const QString& query, QVector<double>* arr) override
+        measurement::CallResult readTrace(Instrument from, const QString& query, QVector<double>* arr) override
         {
-            return m_w->ReadArray(session(from), query, arr);
-        }
-        void calcDelays(int n, QVector<double>* a, QVector<double>* b, QVector<double>* c, QVector<double>* x,
-                        double* src2Rf, double* src2Snk) override
-        {
-            m_w->CalcDeltaT2(n, a, b, c, x, src2Rf, src2Snk);
+            if (!m_w->visaOk)
+                return measurement::CallResult::failure(QStringLiteral("no VISA library"));
+            QString why;
+            // A misbehaving instrument is waited out between the reads, with
+            // the progress display (and its Cancel) alive.
+            const bool ok = queryTraceBlock(session(from), query.toLocal8Bit(), arr, &why,
+                                            [this] { return checkpoint(m_last); });
+            return ok ? measurement::CallResult::success() : measurement::CallResult::failure(why);
         }
         bool checkpoint(const measurement::SeriesProgress& p) override
         {
-            if (p.counted != m_last.counted || p.totalRepeats != m_last.totalRepeats || p.repeats != m_last.repeats) {
+            if (p.counted != m_last.counted || p.totalRepeats != m_last.totalRepeats || p.repeats != m_last.repeats
+                || p.failed != m_last.failed || p.passes != m_last.passes) {
                 m_last = p;
                 m_p->setLabelText(progressText(p));
                 m_p->setValue(p.counted);
@@ -138,6 +146,12 @@ int MainWindow::Meas(QVector<double>* d1, QVector<double>* d2, QVector<double>* 
                  : i == Instrument::SpectrumAnalyzer ? m_w->saHdl
                                                      : m_w->vaHdl;
         }
+        measurement::CallResult outcome(Instrument i, ViStatus st) const
+        {
+            if (st == VI_SUCCESS)
+                return measurement::CallResult::success();
+            return measurement::CallResult::failure(visaStatusText(session(i), st));
+        }
         MainWindow* m_w;
         QProgressDialog* m_p;
         measurement::SeriesProgress m_last;
@@ -150,6 +164,9 @@ int MainWindow::Meas(QVector<double>* d1, QVector<double>* d2, QVector<double>* 
     traces.d3 = d3;
     traces.t = t;
     traces.pts = &::pts;
+    traces.tsrc = &::tsrc;
+    traces.trf = &::trf;
+    traces.tsnk = &::tsnk;
     const measurement::SeriesResult r = measurement::runSeries(s, traces, host);
     progress.hide();
 
@@ -159,7 +176,8 @@ int MainWindow::Meas(QVector<double>* d1, QVector<double>* d2, QVector<double>* 
 
     const QString note = measurement::seriesMessage(r);
     if (!note.isEmpty()) {
-        const bool trouble = r.end == measurement::SeriesEnd::Aborted || r.resultsFailed || r.traceFilesFailed > 0;
+        const bool trouble = r.end == measurement::SeriesEnd::Aborted || r.failedAcquisitions > 0 || r.resultsFailed
+                          || r.traceFilesFailed > 0;
         if (trouble)
             QMessageBox::warning(this, kMeasTitle, note);
         else

@@ -46,8 +46,8 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 using I = Instrument;
 
 // Triggered acquisition of each oscilloscope family, before channel 1 is read.
-// A failed step marked required ends the acquisition; the pass then works on
-// the traces it already has.
+// A failed step marked required fails the pass; the others' statuses are
+// ignored.
 struct AcquireStep
 {
     const char* cmd;
@@ -131,7 +131,7 @@ private:
 };
 constexpr Trace TraceSets::kKinds[3];
 
-enum class PassEnd { Counted, Repeated, Stopped };
+enum class PassEnd { Counted, Repeated, Failed, Stopped };
 
 class SeriesRun
 {
@@ -147,14 +147,18 @@ public:
         m_r.maxStartRepeats = m_s.maxStartRepeats;
         m_r.saveData = m_s.saveData;
         m_r.dataDir = m_s.dataDir;
-        // Three doubles per pass: the only series data kept in memory.
+        m_progress.passes = m_s.passes;
+        // A few numbers per pass: the only series data kept in memory.
         m_r.src2Rf.reserve(m_s.passes);
         m_r.src2Hd.reserve(m_s.passes);
         m_r.src2Snk.reserve(m_s.passes);
+        m_r.records.reserve(m_s.passes);
         if (m_s.saveData)
             m_sets.reset(new TraceSets(m_s.dataDir));
 
         runPasses();
+        if (m_r.counted == 0)
+            publishNothing();
         close();
         formMeans();
         if (m_s.saveData)
@@ -165,30 +169,47 @@ public:
 private:
     void runPasses()
     {
-        int repeats = 0;
+        int inRow = 0;  // passes in a row that did not count
+        int repeatsBefore = 0, failedBefore = 0;
+        StepFailure runCause;  // first failure among the passes in a row that did not count
         while (m_r.counted < m_s.passes) {
-            m_progress.repeats = repeats;
+            m_progress.repeats = inRow;
             const PassEnd end = pass();
             if (end == PassEnd::Stopped) {
                 m_r.end = SeriesEnd::Cancelled;
                 return;
             }
-            if (end == PassEnd::Repeated) {
-                ++m_r.totalRepeats;
-                m_progress.totalRepeats = m_r.totalRepeats;
-                if (++repeats >= m_s.maxStartRepeats) {
+            if (end == PassEnd::Counted) {
+                inRow = 0;
+                m_r.records.last().startRepeats = repeatsBefore;
+                m_r.records.last().failedAcquisitions = failedBefore;
+                repeatsBefore = failedBefore = 0;
+                ++m_r.counted;
+                if (m_sets)
+                    m_sets->write(m_r.counted, m_d1, m_d2, m_d3, m_pts, &m_r);
+                publish();
+            } else {
+                if (inRow == 0)
+                    runCause = StepFailure();
+                if (end == PassEnd::Repeated) {
+                    ++m_r.totalRepeats;
+                    ++repeatsBefore;
+                } else {
+                    noteFailure();
+                    ++failedBefore;
+                    if (runCause.step.isEmpty())
+                        runCause = m_failure;
+                }
+                if (++inRow >= m_s.maxStartRepeats) {
                     m_r.end = SeriesEnd::Aborted;
+                    m_r.abortCause = runCause;
                     return;
                 }
-                m_progress.repeats = repeats;
-            } else {
-                repeats = 0;
-                m_progress.repeats = 0;
-                ++m_r.counted;
-                m_progress.counted = m_r.counted;
-                if (m_sets)
-                    m_sets->write(m_r.counted, *m_tr.d1, *m_tr.d2, *m_tr.d3, *m_tr.pts, &m_r);
             }
+            m_progress.counted = m_r.counted;
+            m_progress.repeats = inRow;
+            m_progress.totalRepeats = m_r.totalRepeats;
+            m_progress.failed = m_r.failedAcquisitions;
             // A cancel that arrives with the last pass already counted
             // changes nothing: the series is complete.
             if (!m_host.checkpoint(m_progress) && m_r.counted < m_s.passes) {
@@ -198,90 +219,153 @@ private:
         }
     }
 
-    // One pass. Every instrument call is followed by a checkpoint; a stop
-    // there abandons the pass uncounted.
+    // The failure of the pass just ended, counted by reason.
+    void noteFailure()
+    {
+        ++m_r.failedAcquisitions;
+        const int i = m_r.failures.indexOf(m_failure);
+        if (i >= 0) {
+            ++m_r.failureCounts[i];
+        } else if (m_r.failures.size() < kMaxFailureKinds) {
+            m_r.failures << m_failure;
+            m_r.failureCounts << 1;
+        }
+    }
+
+    // One pass, on the series' own buffers. Every instrument call is followed
+    // by a checkpoint; a stop there abandons the pass uncounted.
     PassEnd pass()
     {
-        bool ok = false;
-        if (!command(I::SpectrumAnalyzer, "INIT:CONT OFF;*OPC?\n", &ok))
+        CallResult c;
+        if (!command(I::SpectrumAnalyzer, "INIT:CONT OFF;*OPC?\n", &c))
             return PassEnd::Stopped;
-        if (ok && !acquire())
+        if (!c.ok)
+            return failed(I::SpectrumAnalyzer, "INIT:CONT OFF;*OPC?\n", c);
+
+        const bool first = isFirstFamily(m_s.osTyp);
+        for (const AcquireStep& step : first ? kFirstFamilyAcquire : kSecondFamilyAcquire) {
+            if (!command(I::Oscilloscope, step.cmd, &c))
+                return PassEnd::Stopped;
+            if (!c.ok && step.required)
+                return failed(I::Oscilloscope, step.cmd, c);
+        }
+        const QString chan1 = QStringLiteral("CHAN1:DATA?\n");
+        if (!read(I::Oscilloscope, chan1, &m_d1, &c))
             return PassEnd::Stopped;
-
-        buildTimeAxis(m_s.osTyp, *m_tr.pts, m_tr.t);
-        if (!startLevelOk(*m_tr.d1))
-            return PassEnd::Repeated;
-
-        const QString pts = QString::number(*m_tr.pts);
-        if (m_s.rfFromScope) {
-            if (!read(I::Oscilloscope, QStringLiteral("CHAN3:DATA?\n"), m_tr.d2))
-                return PassEnd::Stopped;
-        } else {
-            if (!command(I::SpectrumAnalyzer, "FORM REAL,32;*OPC?\n", &ok))
-                return PassEnd::Stopped;
-            if (ok && !read(I::SpectrumAnalyzer, QStringLiteral("TRAC? TRACE1, ") + pts + QLatin1Char('\n'), m_tr.d2))
+        if (!c.ok)
+            return failed(I::Oscilloscope, chan1, c);
+        m_pts = m_d1.size();
+        if (!first) {
+            const QString cmd = QStringLiteral("SWE:POIN ") + QString::number(m_pts) + QStringLiteral(";*OPC?\n");
+            if (!command(I::SpectrumAnalyzer, cmd, &c))
                 return PassEnd::Stopped;
         }
-        normaliseRf(m_tr.d2);
 
-        // HDMI off: 0 as ever. On: not-a-number unless the analyzer delivered.
+        buildTimeAxis(m_s.osTyp, m_pts, &m_t);
+        if (!startLevelOk(m_d1))
+            return PassEnd::Repeated;
+
+        if (m_s.rfFromScope) {
+            const QString chan3 = QStringLiteral("CHAN3:DATA?\n");
+            if (!read(I::Oscilloscope, chan3, &m_d2, &c))
+                return PassEnd::Stopped;
+            if (!c.ok)
+                return failed(I::Oscilloscope, chan3, c);
+        } else {
+            if (!command(I::SpectrumAnalyzer, "FORM REAL,32;*OPC?\n", &c))
+                return PassEnd::Stopped;
+            if (!c.ok)
+                return failed(I::SpectrumAnalyzer, "FORM REAL,32;*OPC?\n", c);
+            const QString trac = QStringLiteral("TRAC? TRACE1, ") + QString::number(m_pts) + QLatin1Char('\n');
+            if (!read(I::SpectrumAnalyzer, trac, &m_d2, &c))
+                return PassEnd::Stopped;
+            if (!c.ok)
+                return failed(I::SpectrumAnalyzer, trac, c);
+        }
+        normaliseRf(&m_d2);
+
+        // HDMI off: 0 as ever. On: not-a-number unless the analyzer delivered;
+        // a missing reading is the truth about this pass, not a reason to repeat it.
         double hd = 0.0;
         if (m_s.hdmi) {
             hd = kNaN;
             int status = 0;
-            if (!queryInt("READ:AVDA:TTV:STAT?\n", &status, &ok))
+            if (!queryInt("READ:AVDA:TTV:STAT?\n", &status, &c))
                 return PassEnd::Stopped;
-            if (ok && status == 1) {
+            if (c.ok && status == 1) {
                 int count = 0;
-                if (!queryInt("READ:AVDA:TTV:COUN?\n", &count, &ok))
+                if (!queryInt("READ:AVDA:TTV:COUN?\n", &count, &c))
                     return PassEnd::Stopped;
-                if (ok) {
+                if (c.ok) {
                     double v = kNaN;
-                    if (!queryDouble("READ:AVDA:TTV:VAL?\n", &v, &ok))
+                    if (!queryDouble("READ:AVDA:TTV:VAL?\n", &v, &c))
                         return PassEnd::Stopped;
-                    if (ok)
+                    if (c.ok)
                         hd = v;
                 }
             }
         }
 
-        if (!read(I::Oscilloscope, QStringLiteral("CHAN2:DATA?\n"), m_tr.d3))
+        const QString chan2 = QStringLiteral("CHAN2:DATA?\n");
+        if (!read(I::Oscilloscope, chan2, &m_d3, &c))
             return PassEnd::Stopped;
+        if (!c.ok)
+            return failed(I::Oscilloscope, chan2, c);
 
-        double rf = kNaN;
-        double snk = kNaN;
-        m_host.calcDelays(*m_tr.pts, m_tr.d1, m_tr.d2, m_tr.d3, m_tr.t, &rf, &snk);
-        m_r.src2Rf.append(rf);
+        m_delays = computeDelays(m_s.osTyp, m_pts, m_d1, m_d2, m_d3, m_t);
+        m_r.src2Rf.append(m_delays.src2Rf);
         m_r.src2Hd.append(hd);
-        m_r.src2Snk.append(snk);
+        m_r.src2Snk.append(m_delays.src2Snk);
+        PassRecord rec;
+        rec.tsrc = m_delays.tsrc;
+        rec.trf = m_delays.trf;
+        rec.tsnk = m_delays.tsnk;
+        m_r.records.append(rec);
         return PassEnd::Counted;
     }
 
-    // Triggered acquisition and channel 1. False only when stopped.
-    bool acquire()
+    PassEnd failed(Instrument i, const QString& step, const CallResult& c)
     {
-        const bool first = isFirstFamily(m_s.osTyp);
-        const AcquireStep* steps = first ? kFirstFamilyAcquire : kSecondFamilyAcquire;
-        bool ok = false;
-        for (int i = 0; i < 3; ++i) {
-            if (!command(I::Oscilloscope, steps[i].cmd, &ok))
-                return false;
-            if (!ok && steps[i].required)
-                return true;
-        }
-        QVector<double>& d1 = *m_tr.d1;
-        const bool stopped = !readInto(I::Oscilloscope, QStringLiteral("CHAN1:DATA?\n"), &d1, &ok);
-        if (stopped)
-            return false;
-        if (!ok)
-            return true;
-        *m_tr.pts = d1.size();
-        if (!first) {
-            const QString cmd = QStringLiteral("SWE:POIN ") + QString::number(*m_tr.pts) + QStringLiteral(";*OPC?\n");
-            if (!command(I::SpectrumAnalyzer, cmd, &ok))
-                return false;
-        }
-        return true;
+        m_failure.instrument = i;
+        m_failure.step = step.trimmed();
+        m_failure.fault = c.fault;
+        return PassEnd::Failed;
+    }
+    PassEnd failed(Instrument i, const char* step, const CallResult& c)
+    {
+        return failed(i, QString::fromLatin1(step), c);
+    }
+
+    // The counted pass becomes the program-wide one. Swapped, not copied: the
+    // series' buffers take the old storage and fill it again next pass.
+    void publish()
+    {
+        m_tr.d1->swap(m_d1);
+        m_tr.d2->swap(m_d2);
+        m_tr.d3->swap(m_d3);
+        m_tr.t->swap(m_t);
+        *m_tr.pts = m_pts;
+        setEdges(m_delays.tsrc, m_delays.trf, m_delays.tsnk);
+    }
+
+    void publishNothing()
+    {
+        m_tr.d1->clear();
+        m_tr.d2->clear();
+        m_tr.d3->clear();
+        m_tr.t->clear();
+        *m_tr.pts = 0;
+        setEdges(kNaN, kNaN, kNaN);
+    }
+
+    void setEdges(double src, double rf, double snk)
+    {
+        if (m_tr.tsrc)
+            *m_tr.tsrc = src;
+        if (m_tr.trf)
+            *m_tr.trf = rf;
+        if (m_tr.tsnk)
+            *m_tr.tsnk = snk;
     }
 
     void close()
@@ -333,35 +417,29 @@ private:
         m_sets->publish(m_s.dataDir, m_r.stamp, m_r.counted, &m_r);
     }
 
-    bool command(Instrument to, const char* cmd, bool* ok)
+    bool command(Instrument to, const char* cmd, CallResult* c)
     {
-        return command(to, QString::fromLatin1(cmd), ok);
+        return command(to, QString::fromLatin1(cmd), c);
     }
-    bool command(Instrument to, const QString& cmd, bool* ok)
+    bool command(Instrument to, const QString& cmd, CallResult* c)
     {
-        *ok = m_host.command(to, cmd);
+        *c = m_host.command(to, cmd);
         return m_host.checkpoint(m_progress);
     }
-    bool queryInt(const char* q, int* v, bool* ok)
+    bool queryInt(const char* q, int* v, CallResult* c)
     {
-        *ok = m_host.queryInt(I::VideoAnalyzer, QString::fromLatin1(q), v);
+        *c = m_host.queryInt(I::VideoAnalyzer, QString::fromLatin1(q), v);
         return m_host.checkpoint(m_progress);
     }
-    bool queryDouble(const char* q, double* v, bool* ok)
+    bool queryDouble(const char* q, double* v, CallResult* c)
     {
-        *ok = m_host.queryDouble(I::VideoAnalyzer, QString::fromLatin1(q), v);
+        *c = m_host.queryDouble(I::VideoAnalyzer, QString::fromLatin1(q), v);
         return m_host.checkpoint(m_progress);
     }
-    bool readInto(Instrument from, const QString& q, QVector<double>* arr, bool* ok)
+    bool read(Instrument from, const QString& q, QVector<double>* arr, CallResult* c)
     {
-        *ok = m_host.readTrace(from, q, arr);
+        *c = m_host.readTrace(from, q, arr);
         return m_host.checkpoint(m_progress);
-    }
-    // A read whose failure the pass ignores: the vector keeps its content.
-    bool read(Instrument from, const QString& q, QVector<double>* arr)
-    {
-        bool ok = false;
-        return readInto(from, q, arr, &ok);
     }
 
     const SeriesSettings& m_s;
@@ -370,6 +448,11 @@ private:
     SeriesResult m_r;
     SeriesProgress m_progress;
     std::unique_ptr<TraceSets> m_sets;
+    // The pass under way: published only when it counts.
+    QVector<double> m_d1, m_d2, m_d3, m_t;
+    int m_pts = 0;
+    PassDelays m_delays;
+    StepFailure m_failure;  // of the pass that just failed
 };
 
 QString meanNote(const char* what, int contributed, int passes)
@@ -392,6 +475,28 @@ SeriesResult runSeries(const SeriesSettings& settings, const SeriesTraces& trace
     return run.run();
 }
 
+QString instrumentName(Instrument i)
+{
+    switch (i) {
+    case Instrument::Oscilloscope:
+        return QStringLiteral("oscilloscope");
+    case Instrument::SpectrumAnalyzer:
+        return QStringLiteral("spectrum analyzer");
+    case Instrument::VideoAnalyzer:
+        break;
+    }
+    return QStringLiteral("video analyzer");
+}
+
+namespace {
+
+QString describe(const StepFailure& f)
+{
+    return QStringLiteral("%1, \"%2\": %3").arg(instrumentName(f.instrument), f.step, f.fault);
+}
+
+}  // namespace
+
 QString seriesMessage(const SeriesResult& r)
 {
     QStringList lines;
@@ -400,18 +505,39 @@ QString seriesMessage(const SeriesResult& r)
         lines << QStringLiteral("The measurement was cancelled after %1 of %2 passes.").arg(r.counted).arg(r.passes);
         break;
     case SeriesEnd::Aborted:
-        lines << QStringLiteral("The measurement was stopped after %1 of %2 passes: the source trace started "
-                                "outside %3 V ... %4 V in %5 acquisitions in a row. Check the oscilloscope "
-                                "set-up and the source signal.")
-                     .arg(r.counted)
-                     .arg(r.passes)
-                     .arg(kStartLow)
-                     .arg(kStartHigh)
-                     .arg(r.maxStartRepeats);
+        if (r.abortCause.step.isEmpty()) {
+            lines << QStringLiteral("The measurement was stopped after %1 of %2 passes: the source trace started "
+                                    "outside %3 V ... %4 V in %5 acquisitions in a row. Check the oscilloscope "
+                                    "set-up and the source signal.")
+                         .arg(r.counted)
+                         .arg(r.passes)
+                         .arg(kStartLow)
+                         .arg(kStartHigh)
+                         .arg(r.maxStartRepeats);
+        } else {
+            lines << QStringLiteral("The measurement was stopped after %1 of %2 passes: %3 acquisitions in a row "
+                                    "failed or started outside the start level. The first failure: %4.")
+                         .arg(r.counted)
+                         .arg(r.passes)
+                         .arg(r.maxStartRepeats)
+                         .arg(describe(r.abortCause));
+        }
         break;
     case SeriesEnd::Completed:
         break;
     }
+    if (r.failedAcquisitions > 0) {
+        lines << QStringLiteral("%1 acquisitions failed and were not counted:").arg(r.failedAcquisitions);
+        int listed = 0;
+        for (int i = 0; i < r.failures.size(); ++i) {
+            listed += r.failureCounts[i];
+            lines << QStringLiteral("  %1x %2").arg(r.failureCounts[i]).arg(describe(r.failures[i]));
+        }
+        if (listed < r.failedAcquisitions)
+            lines << QStringLiteral("  %1x for other reasons").arg(r.failedAcquisitions - listed);
+    }
+    if (r.counted == 0 && r.passes > 0)
+        lines << QStringLiteral("No pass was counted: there are no traces to show.");
     if (r.rfContributed < r.passes)
         lines << meanNote("Source -> RF", r.rfContributed, r.passes);
     if (r.hdContributed < r.passes)

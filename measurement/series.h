@@ -17,13 +17,15 @@ namespace measurement {
 // traffic.
 constexpr int kMaxPasses = 100000;
 
-// Consecutive start-level repeats after which the series is aborted. With a
-// working set-up a trace starting outside the window is a chance event (the
-// source was mid-transition when triggered); even at one chance in two,
-// twenty in a row happen once in a million series. Twenty in a row therefore
-// means the set-up is wrong or the oscilloscope no longer delivers traces,
-// and at the instruments' 5 s time-out they still end the series within a
-// couple of minutes. The operator can cancel sooner.
+// Consecutive passes that did not count, start-level repeats and failed
+// acquisitions alike, after which the series is aborted. With a working
+// set-up a trace starting outside the window is a chance event (the source
+// was mid-transition when triggered) and a failed acquisition a rare one;
+// even at one chance in two, twenty in a row happen once in a million
+// series. Twenty in a row therefore mean the set-up is wrong or an
+// instrument no longer answers, and at the instruments' 5 s time-out they
+// still end the series within a couple of minutes. The operator can cancel
+// sooner.
 constexpr int kMaxStartRepeats = 20;
 
 struct PassCount
@@ -38,29 +40,46 @@ QString refusedCountMessage(const QString& text);
 
 enum class Instrument { Oscilloscope, SpectrumAnalyzer, VideoAnalyzer };
 
+// "oscilloscope", "spectrum analyzer", "video analyzer".
+QString instrumentName(Instrument i);
+
 struct SeriesProgress
 {
     int counted = 0;       // passes counted so far
     int passes = 0;        // N
-    int repeats = 0;       // consecutive start-level repeats of the current pass
+    int repeats = 0;       // passes in a row that did not count (bounded by maxStartRepeats)
     int totalRepeats = 0;  // start-level repeats over the series
+    int failed = 0;        // failed acquisitions over the series
 };
 
-// What the series needs from the program. Every call blocks until the
-// instrument answers or its time-out ends.
+// Outcome of one instrument call. A failure says why in the operator's
+// words: the VISA status as text, or what was wrong with a trace block.
+struct CallResult
+{
+    bool ok = false;
+    QString fault;  // empty on success
+
+    static CallResult success() { return {true, QString()}; }
+    static CallResult failure(const QString& why) { return {false, why}; }
+};
+
+// What the series needs from the program: the instrument calls and the
+// progress display. Every call blocks until the instrument answers or its
+// time-out ends; none of them touches the program-wide traces, which the
+// series publishes itself when a pass counts.
 class SeriesHost
 {
 public:
     virtual ~SeriesHost();
-    // A setting command ending in "*OPC?": true when it completed (status 0).
-    virtual bool command(Instrument to, const QString& cmd) = 0;
-    virtual bool queryInt(Instrument to, const QString& query, int* value) = 0;
-    virtual bool queryDouble(Instrument to, const QString& query, double* value) = 0;
-    // Binary block of 32-bit floats into *arr; *arr is untouched on failure.
-    virtual bool readTrace(Instrument from, const QString& query, QVector<double>* arr) = 0;
-    // The pass's delays, ms; also leaves the edge times for the result display.
-    virtual void calcDelays(int pts, QVector<double>* d1, QVector<double>* d2, QVector<double>* d3,
-                            QVector<double>* t, double* src2Rf, double* src2Snk) = 0;
+    // A setting command ending in "*OPC?": success exactly when its status is 0.
+    virtual CallResult command(Instrument to, const QString& cmd) = 0;
+    virtual CallResult queryInt(Instrument to, const QString& query, int* value) = 0;
+    virtual CallResult queryDouble(Instrument to, const QString& query, double* value) = 0;
+    // Sends `query` and reads the reply's binary block of 32-bit floats into
+    // *arr (replaced); on failure *arr is left as it was. A transfer that has
+    // to wait out a misbehaving instrument calls checkpoint() (with the last
+    // progress it was given) between its reads and gives up when it says stop.
+    virtual CallResult readTrace(Instrument from, const QString& query, QVector<double>* arr) = 0;
     // Called between instrument calls and after every pass: the only place
     // where the host may process events. False stops the series.
     virtual bool checkpoint(const SeriesProgress& progress) = 0;
@@ -77,17 +96,49 @@ struct SeriesSettings
     int maxStartRepeats = kMaxStartRepeats;
 };
 
-// The program-wide traces the series fills; they keep the last pass.
+// The program-wide traces and edge times the series publishes. They change
+// only when a pass counts, all together, so they always show one pass:
+// after the series the last counted one. A series in which no pass counted
+// leaves them empty (pts 0, edges not-a-number) rather than showing a pass
+// of an earlier series as if it were this one's.
 struct SeriesTraces
 {
     QVector<double>* d1 = nullptr;
-    QVector<double>* d2 = nullptr;
+    QVector<double>* d2 = nullptr;  // normalised RF trace
     QVector<double>* d3 = nullptr;
     QVector<double>* t = nullptr;
     int* pts = nullptr;
+    double* tsrc = nullptr;  // optional
+    double* trf = nullptr;   // optional
+    double* tsnk = nullptr;  // optional
 };
 
 enum class SeriesEnd { Completed, Cancelled, Aborted };
+
+// One step of a pass that failed: which instrument, the command or query as
+// sent (without its "\n"), and why.
+struct StepFailure
+{
+    Instrument instrument = Instrument::Oscilloscope;
+    QString step;
+    QString fault;
+
+    bool operator==(const StepFailure& o) const
+    {
+        return instrument == o.instrument && step == o.step && fault == o.fault;
+    }
+};
+
+// Per counted pass, beside its delays: how it came about and its edges.
+struct PassRecord
+{
+    int startRepeats = 0;        // start-level repeats since the previous counted pass
+    int failedAcquisitions = 0;  // failed acquisitions since the previous counted pass
+    double tsrc = 0.0, trf = 0.0, tsnk = 0.0;  // edge times, s; not-a-number where no edge
+};
+
+// Distinct failure reasons kept per series; further ones are only counted.
+constexpr int kMaxFailureKinds = 8;
 
 struct SeriesResult
 {
@@ -99,8 +150,19 @@ struct SeriesResult
     // Per counted pass: source-to-RF (ms), source-to-HDMI (video analyzer's
     // unit), source-to-sink (ms). Not-a-number where a pass gave no value.
     QVector<double> src2Rf, src2Hd, src2Snk;
+    QVector<PassRecord> records;
     double src2RfMean = 0.0, src2HdMean = 0.0, src2SnkMean = 0.0;
     int rfContributed = 0, hdContributed = 0, snkContributed = 0;
+
+    // Failed acquisitions: passes in which a step the pass depends on
+    // failed; each was repeated (or ended the series at the bound).
+    int failedAcquisitions = 0;
+    QVector<StepFailure> failures;  // distinct reasons, in order of first appearance
+    QVector<int> failureCounts;     // how often each of them occurred
+    // With end == Aborted: the first failure among the passes in a row that
+    // reached the bound; its step is empty when they were all start-level
+    // repeats.
+    StepFailure abortCause;
 
     // Files; only with saveData.
     bool saveData = false;
@@ -115,13 +177,17 @@ struct SeriesResult
 
 // Runs a whole series: the passes, the closing commands (always), the means
 // over the passes that delivered each value, and the files when saveData is
-// set. Trace files of each counted pass go into a private folder inside the
+// set. A pass counts only when everything it measured was read in it: a
+// failed arming of the analyzer, a failed acquisition step or a failed trace
+// read fails the pass, which is then repeated like a start-level repeat.
+// Only the video analyzer's reading may be missing from a counted pass
+// (not-a-number). Trace files of each counted pass go into a private folder inside the
 // data folder as the pass ends and get their time-stamped names at the end.
 SeriesResult runSeries(const SeriesSettings& settings, const SeriesTraces& traces, SeriesHost& host);
 
-// What the operator is to learn after the series (cancelled or aborted, means
-// over fewer passes than requested, files not written); empty when the series
-// ran as asked.
+// What the operator is to learn after the series (cancelled or aborted,
+// failed acquisitions and why, no pass counted, means over fewer passes than
+// requested, files not written); empty when the series ran as asked.
 QString seriesMessage(const SeriesResult& r);
 
 }  // namespace measurement

@@ -148,6 +148,26 @@ ViStatus VisaSetAttribute(ViSession vi, ViAttr attr, ViAttrState value)
     return g_visa.viSetAttribute(vi, attr, value);
 }
 
+ViStatus VisaGetAttribute(ViSession vi, ViAttr attr, void* value)
+{
+    return g_visa.viGetAttribute(vi, attr, value);
+}
+
+ViStatus VisaClear(ViSession vi)
+{
+    return g_visa.viClear(vi);
+}
+
+QString visaStatusText(ViSession vi, ViStatus status)
+{
+    const QString code = QStringLiteral("VISA status 0x%1").arg(quint32(status), 8, 16, QLatin1Char('0'));
+    ViChar desc[VI_FIND_BUFLEN + 1] = {};
+    if (!g_visa.viStatusDesc || g_visa.viStatusDesc(vi, status, desc) < VI_SUCCESS || desc[0] == '\0')
+        return code;
+    desc[VI_FIND_BUFLEN] = '\0';
+    return QString::fromLocal8Bit(desc);
+}
+
 ViStatus VisaGpibControlREN(ViSession vi, ViUInt16 mode)
 {
     return g_visa.viGpibControlREN(vi, mode);

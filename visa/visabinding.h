@@ -73,4 +73,9 @@ ViStatus VisaWrite(ViSession vi, const ViByte* buf, ViUInt32 cnt, ViUInt32* retC
 ViStatus VisaRead(ViSession vi, ViByte* buf, ViUInt32 cnt, ViUInt32* retCnt);
 ViStatus VisaReadToFile(ViSession vi, QString fnam, ViUInt32 cnt, ViUInt32* retCnt);
 ViStatus VisaSetAttribute(ViSession vi, ViAttr attr, ViAttrState value);
+ViStatus VisaGetAttribute(ViSession vi, ViAttr attr, void* value);
+ViStatus VisaClear(ViSession vi);
+// A status in words for the operator: the library's description, or the
+// code in hexadecimal when it has none.
+QString visaStatusText(ViSession vi, ViStatus status);
 ViStatus VisaGpibControlREN(ViSession vi, ViUInt16 mode);

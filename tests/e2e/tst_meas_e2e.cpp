@@ -300,29 +300,6 @@ private slots:
         QCOMPARE(rig.last(qb::Instrument::Oscilloscope), QString("RUN;*OPC?\n"));
     }
 
-    void acquisitionFailureReusesPreviousTrace()
-    {
-        qb::Options opt = qb::testOptions();
-        qb::Fault f;
-        f.kind = qb::FaultKind::DropConnection;
-        f.match = "*TRG";
-        f.skip = 1;  // the second pass's trigger loses the oscilloscope
-        opt.faults.push_back(f);
-        Rig rig(opt);
-        QVERIFY(rig.open({0, true, false, 3}));
-        Modals modals;
-        rig.start();
-        const QVector<PassValues> got = rig.passes();
-        const std::vector<qb::GroundTruth> truth = rig.countedTruth();
-        QCOMPARE(got.size(), 3);
-        QVERIFY(!truth.empty());
-        QVERIFY(near(got[0].snk, sinkTruthMs(truth[0]), samplePeriodMs(truth[0])));
-        for (int j = 1; j < 3; ++j) {  // later passes work on the first pass's traces
-            QCOMPARE(got[j].rf, got[0].rf);
-            QCOMPARE(got[j].snk, got[0].snk);
-        }
-    }
-
     void saveDataWritesOneSetPerPass()
     {
         using namespace measurement;
