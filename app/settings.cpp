@@ -1,6 +1,23 @@
 #include "settings.h"
 
+#include "fields.h"
+
 #include <QSettings>
+
+namespace {
+
+// A number the instruments get: anything but a finite number keeps the
+// default, as a missing key does.
+double number(const QSettings& s, const char* key, double def)
+{
+    double v = def;
+    const QVariant stored = s.value(key);
+    if (stored.isValid() && !setup::parseSettingNumber(stored.toString(), &v))
+        v = def;
+    return v;
+}
+
+}  // namespace
 
 CfgValues readCfg(const QString& fnam)
 {
@@ -10,14 +27,14 @@ CfgValues readCfg(const QString& fnam)
     v.osIp = s.value(cfgkey::OsIp, def.osIp).toString();
     v.osRst = s.value(cfgkey::OsRst, def.osRst).toBool();
     v.osTyp = s.value(cfgkey::OsTyp, def.osTyp).toInt();
-    v.trgLvl = s.value(cfgkey::OsTrgLvl, def.trgLvl).toDouble();
+    v.trgLvl = number(s, cfgkey::OsTrgLvl, def.trgLvl);
     v.saIp = s.value(cfgkey::SaIp, def.saIp).toString();
     v.saRst = s.value(cfgkey::SaRst, def.saRst).toBool();
-    v.saFrq = s.value(cfgkey::SaFrq, def.saFrq).toDouble();
+    v.saFrq = number(s, cfgkey::SaFrq, def.saFrq);
     v.saIfDem = s.value(cfgkey::SaIfDem, def.saIfDem).toBool();
     v.vaIp = s.value(cfgkey::VaIp, def.vaIp).toString();
     v.vaRst = s.value(cfgkey::VaRst, def.vaRst).toBool();
-    v.vaThres = s.value(cfgkey::VaThres, def.vaThres).toDouble();
+    v.vaThres = number(s, cfgkey::VaThres, def.vaThres);
     v.vaHdmi = s.value(cfgkey::VaHdmi, def.vaHdmi).toBool();
     v.saveData = s.value(cfgkey::SaveData, def.saveData).toBool();
     return v;

@@ -61,8 +61,9 @@ struct CfgSaveValues
     int saveData = 0;
 };
 
-// Missing keys get their defaults one by one; values that do not convert
-// follow QVariant's rules (0 / false).
+// Missing keys get their defaults one by one. The three numbers keep their
+// defaults too unless the file holds a finite number for them; other values
+// that do not convert follow QVariant's rules (0 / false).
 CfgValues readCfg(const QString& fnam);
 void writeCfg(const QString& fnam, const CfgSaveValues& v);
 

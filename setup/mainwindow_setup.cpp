@@ -2,6 +2,7 @@
 // sequence on its session, show "Ready" or "Init".
 #include "mainwindow.h"
 
+#include "fields.h"
 #include "globals.h"
 #include "sequence.h"
 #include "ui_mainwindow.h"
@@ -9,6 +10,7 @@
 #include "visaquery.h"
 
 #include <QCoreApplication>
+#include <QStatusBar>
 
 namespace {
 
@@ -51,6 +53,16 @@ void showOutcome(QPushButton* button, bool ready)
     button->setText(ready ? QStringLiteral("Ready") : QStringLiteral("Init"));
 }
 
+// The number of a field, or a refusal naming it on the status bar: a value
+// that is not a finite number never goes into a command.
+bool readField(QStatusBar* bar, const QString& field, const QString& text, double* value)
+{
+    if (setup::parseSettingNumber(text, value))
+        return true;
+    bar->showMessage(setup::badFieldMessage(field, text));
+    return false;
+}
+
 }  // namespace
 
 void MainWindow::on_OsInit_clicked()
@@ -62,7 +74,11 @@ void MainWindow::on_OsInit_clicked()
         return;
     }
 
-    trgLvl = ui->OsTrgLvl->text().toDouble();
+    ui->statusbar->clearMessage();
+    if (!readField(ui->statusbar, QStringLiteral("Trigger Level"), ui->OsTrgLvl->text(), &trgLvl)) {
+        UndimStart();
+        return;
+    }
     setup::OscilloscopeParams p;
     p.type = g_osTyp;
     p.reset = isChecked(ui->OsRst);
@@ -83,7 +99,11 @@ void MainWindow::on_SaInit_clicked()
         return;
     }
 
-    ctrFrq = ui->SaFrq->text().toDouble();
+    ui->statusbar->clearMessage();
+    if (!readField(ui->statusbar, QStringLiteral("Center Frequency"), ui->SaFrq->text(), &ctrFrq)) {
+        UndimStart();
+        return;
+    }
     setup::AnalyzerParams p;
     p.oscilloscopeType = g_osTyp;
     // Reset like the other two instruments when its box is ticked.
@@ -104,9 +124,13 @@ void MainWindow::on_VaInit_clicked()
         return;
     }
 
+    ui->statusbar->clearMessage();
     setup::VideoParams p;
+    if (!readField(ui->statusbar, QStringLiteral("Threshold"), ui->VaThres->text(), &p.threshold)) {
+        UndimStart();
+        return;
+    }
     p.reset = isChecked(ui->VaRst);
-    p.threshold = ui->VaThres->text().toDouble();
 
     const ViStatus st = runSetup(setup::videoSequence(p), rm, ui->VaIp->text(), &vaHdl);
     showOutcome(ui->VaInit, st == VI_SUCCESS);

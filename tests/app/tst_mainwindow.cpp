@@ -300,13 +300,17 @@ private slots:
         QTemporaryDir dir;
         QFile f(dir.filePath("hand.cfg"));
         QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("[Oscilloscope]\nReset=true\nTrigger%20Level=abc\nType=zz\n[%General]\nSave%20Data=1\n");
+        f.write("[Oscilloscope]\nReset=true\nTrigger%20Level=abc\nType=zz\n[%General]\nSave%20Data=1\n"
+                "[Spectrum%20Analyzer]\nCenter%20Frequency=inf\n[Video%20Analyzer]\nThreshold=nan\n");
         f.close();
         const CfgValues v = readCfg(f.fileName());
         QVERIFY(v.osRst && v.saveData);
-        QCOMPARE(v.trgLvl, 0.0);  // does not parse: 0
+        // Numbers for the instruments that are none keep their defaults.
+        QCOMPARE(v.trgLvl, CfgValues().trgLvl);
+        QCOMPARE(v.saFrq, CfgValues().saFrq);
+        QCOMPARE(v.vaThres, CfgValues().vaThres);
+        QCOMPARE(v.osIp, CfgValues().osIp);  // keys the file lacks keep their defaults one by one
         QCOMPARE(v.osTyp, 0);
-        QCOMPARE(v.saFrq, 5.192e9);  // keys the file lacks keep their defaults one by one
         QVERIFY(f.open(QIODevice::WriteOnly));
         for (int i = 0; i < 4096; ++i)
             f.putChar(char((i * 131 + 7) & 0xff));

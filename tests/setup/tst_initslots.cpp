@@ -11,6 +11,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QtTest>
 
 using recvisa::callsOf;
@@ -62,12 +63,46 @@ private slots:
         QCOMPARE(locals.size(), std::size_t(1));
         QCOMPARE(locals[0].value, 6ull);  // go to local
         QVERIFY(callsOf("other").empty());
+    }
 
-        child<QLineEdit>("OsTrgLvl")->setText("abc");  // no number: level 0
+    // A field that is not a finite number: the press sends nothing, the
+    // button reads "Init" (even after an earlier "Ready") and the status bar
+    // names the field.
+    void numbersThatAreNoNumbersAreRefused_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("value");
+        QTest::newRow("level abc") << "OsTrgLvl" << "OsInit" << "Trigger Level" << "abc";
+        QTest::newRow("level nan") << "OsTrgLvl" << "OsInit" << "Trigger Level" << "nan";
+        QTest::newRow("frequency inf") << "SaFrq" << "SaInit" << "Center Frequency" << "inf";
+        QTest::newRow("frequency overflow") << "SaFrq" << "SaInit" << "Center Frequency" << "1e999";
+        QTest::newRow("threshold empty") << "VaThres" << "VaInit" << "Threshold" << "";
+    }
+    void numbersThatAreNoNumbersAreRefused()
+    {
+        QFETCH(QString, field);
+        QFETCH(QString, button);
+        QFETCH(QString, name);
+        QFETCH(QString, value);
+        const QByteArray b = button.toLatin1();
+        QWidget* btn = child<QWidget>(b);
+        const bool enabled = btn->isEnabled();  // the video analyzer's only with HDMI
+        btn->setEnabled(true);
+        press(b);
+        QCOMPARE(this->text(b), QString("Ready"));
+        const QString good = child<QLineEdit>(field.toLatin1())->text();
+        child<QLineEdit>(field.toLatin1())->setText(value);
         recvisa::reset();
-        press("OsInit");
-        QCOMPARE(testsupport::toQt(recvisa::queries()),
-                 expected::osPreamble(false) + expected::osFirstFamily(false, "0"));
+        press(b);
+        child<QLineEdit>(field.toLatin1())->setText(good);
+        QCOMPARE(this->text(b), QString("Init"));
+        QVERIFY(recvisa::queries().empty());
+        QVERIFY(callsOf("open").empty());
+        btn->setEnabled(enabled);
+        const QString shown = w->statusBar()->currentMessage();
+        QVERIFY2(shown.contains(name) && shown.contains(value), qPrintable(shown));
     }
 
     void warningStatusFailsAStep()

@@ -5,6 +5,7 @@
 #include "mainwindow.h"
 #include "testsupport.h"
 #include "tracefile.h"
+#include "tracetransfer.h"
 #include "visabinding.h"
 #include "visaquery.h"
 
@@ -165,7 +166,9 @@ private slots:
         f.block = kind;
         bench->addFault(f);
         QVector<double> arr{1.0, 2.0, 3.0};
-        QCOMPARE(readArray(&arr), ok);
+        QString why;
+        QCOMPARE(queryTraceBlock(vi, "CHAN1:DATA?\n", &arr, &why), ok);
+        QCOMPARE(why.isEmpty(), ok);
         QCOMPARE(arr.size(), ok ? 20000 : 3);
         if (!ok)
             QCOMPARE(arr, (QVector<double>{1.0, 2.0, 3.0}));
@@ -188,6 +191,35 @@ private slots:
         bench->addFault(drop);
         QVERIFY(!readArray(&arr));
         QCOMPARE(arr, QVector<double>{4.0});
+    }
+
+    // A block, then a stream that never ends (a piece every 300 ms, faster
+    // than the time-out): dropping the rest gives up after the session's
+    // time-out in all, or at once when the check says stop; the session is
+    // cleared and keeps its time-out.
+    void endlessReply()
+    {
+        Fault f = fault(FaultKind::EndlessReply, "CHAN1:DATA?");
+        f.delayMs = 300;
+        bench->addFault(f);
+        QVector<double> arr{7.0};
+        QString why;
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(!queryTraceBlock(vi, "CHAN1:DATA?\n", &arr, &why));
+        QVERIFY2(clock.elapsed() < 3 * 2000, qPrintable(QString::number(clock.elapsed())));  // no hang
+        QCOMPARE(arr, QVector<double>{7.0});
+        QVERIFY2(why.contains("did not end"), qPrintable(why));
+        ViUInt32 tmo = 0;
+        QCOMPARE(VisaGetAttribute(vi, VI_ATTR_TMO_VALUE, &tmo), VI_SUCCESS);
+        QCOMPARE(tmo, ViUInt32(2000));
+        verifySessionUsable();
+
+        bench->addFault(f);
+        int asked = 0;
+        QVERIFY(!queryTraceBlock(vi, "CHAN1:DATA?\n", &arr, &why, [&] { return ++asked > 1; }));
+        QCOMPARE(asked, 1);
+        verifySessionUsable();
     }
 
     void textReplies()
