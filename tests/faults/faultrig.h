@@ -55,6 +55,9 @@ public:
     int cancelAt = -1;
     int cancelAfterMs = -1;
     bool cancelled = false;
+    // Since the progress display first showed (0 before): with cancelAfterMs,
+    // what is over it is the time from the operator's press to now.
+    qint64 progressMs() const { return m_progressClock.isValid() ? m_progressClock.elapsed() : 0; }
 
 private:
     void poll();

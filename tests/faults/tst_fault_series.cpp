@@ -1,21 +1,24 @@
 // Fault matrix, measurement series: the instrument drops the connection at
 // every step of a pass (one row per step, taken from the traffic of a clean
 // pass) and stops answering at representative steps; connections dropped in
-// the middle of a block; every malformed block the bench can send; a newline
-// inside block data; a video analyzer that detects nothing; instruments that
-// go away between series and come back.
+// the middle of a block; a malformed block for each trace; a newline inside
+// block data; a reply that streams on without end; a video analyzer that
+// detects nothing; instruments that go away between series and come back.
 //
 // Every row: the series ends (the result dialog appears once) without a
-// hang, the passes before the fault are in the results file as measured,
-// the files already written stay intact, the next Init or pass works, and
+// hang; every counted pass holds the values of an acquisition of its own
+// (a failed pass is repeated, or the series stops at the bound and says
+// why); the files already written stay intact; the next Init or pass works;
 // Cancel saves the settings.
 #include "faultrig.h"
+#include "series.h"
 #include "visabinding.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QSet>
 #include <QtTest>
 
 #include <cmath>
@@ -140,27 +143,53 @@ class FaultSeries : public QObject
             QFile::remove(QDir(dataDir()).filePath(f));
     }
 
-    // The checks of a three-pass row whose fault struck after pass 1.
-    void checkSeries(const SeriesOutcome& o, size_t truthBefore, bool hdmiDelivered)
+    static bool matches(const SeriesOutcome& o, int j, const qb::GroundTruth& g, int which, bool hdOptional)
+    {
+        const double tol = samplePeriodMs(g);
+        const double rf = which == 0 ? g.analyzerApparentRfMs : g.sourceToRfMs;
+        return near(o.snk[j], expectedSinkMs(g), tol) && near(o.rf[j], rf, tol)
+            && ((hdOptional && std::isnan(o.hd[j])) || near(o.hd[j], g.sourceToHdmiMs, tol));
+    }
+
+    // The checks of a row: `counted` passes in the results file, each
+    // measured on an acquisition of its own and in order (the acquisitions
+    // of failed passes skipped), each with a set of trace files no other
+    // set repeats.
+    void checkSeries(const SeriesOutcome& o, size_t truthBefore, int which, int counted, bool hdmiDelivered)
     {
         QCOMPARE(o.graphs, 1);
         QVERIFY2(!o.resultsFile.isEmpty(), qPrintable(o.messages.join(" | ")));
-        QCOMPARE(o.snk.size(), 3);
+        QVERIFY2(o.snk.size() == counted, qPrintable(o.messages.join(" | ")));
         const std::vector<qb::GroundTruth> truth = countedTruth(rig->bench(), truthBefore);
-        QVERIFY(!truth.empty());
-        // Pass 1, before the fault, is in the file as measured.
-        QVERIFY2(near(o.snk[0], expectedSinkMs(truth[0]), samplePeriodMs(truth[0])),
-                 qPrintable(QString("%1 vs %2").arg(o.snk[0]).arg(expectedSinkMs(truth[0]))));
-        QVERIFY(near(o.hd[0], truth[0].sourceToHdmiMs, samplePeriodMs(truth[0])));
-        for (int j = 0; j < 3; ++j)
-            QVERIFY(std::isfinite(o.snk[j]) && std::isfinite(o.rf[j]));
-        // Every counted pass left its three trace files.
-        for (int k = 1; k <= 3; ++k)
-            for (const char* kind : {"_src.bin", "_rf.bin", "_snk.bin"})
-                QVERIFY(QFile::exists(QDir(dataDir()).filePath(
-                    o.stamp + QString("%1").arg(k, 3, 10, QChar('0')) + kind)));
+        size_t i = 0;
+        for (int j = 0; j < counted; ++j, ++i) {
+            while (i < truth.size() && !matches(o, j, truth[i], which, !hdmiDelivered))
+                ++i;
+            QVERIFY2(i < truth.size(), qPrintable(QString("pass %1 (sink %2 ms, RF %3 ms) is no acquisition of its own")
+                                                      .arg(j + 1).arg(o.snk[j]).arg(o.rf[j])));
+        }
+        QSet<QByteArray> sets[3];
+        for (int k = 1; k <= counted; ++k)
+            for (int x = 0; x < 3; ++x) {
+                const char* kinds[] = {"_src.bin", "_rf.bin", "_snk.bin"};
+                const QString f = QDir(dataDir()).filePath(o.stamp + QString("%1").arg(k, 3, 10, QChar('0')) + kinds[x]);
+                QVERIFY(QFile::exists(f));
+                sets[x].insert(sha1(f));
+            }
+        for (const QSet<QByteArray>& hashes : sets)
+            QCOMPARE(hashes.size(), counted);
         if (!hdmiDelivered)
             QVERIFY2(o.messages.join(" ").contains("Source -> HDMI mean over"), qPrintable(o.messages.join(" | ")));
+    }
+
+    // A lost instrument: the series stops at the bound after `counted`
+    // passes and names the instrument.
+    void checkStopped(const SeriesOutcome& o, int counted, Instrument lost)
+    {
+        const QString all = o.messages.join(" | ");
+        QVERIFY2(all.contains(QString("stopped after %1 of 3 passes").arg(counted))
+                     && all.contains("The first failure: " + measurement::instrumentName(measurement::Instrument(int(lost)))),
+                 qPrintable(all));
     }
 
     // After the row: re-Init where needed and one more pass that must
@@ -260,7 +289,13 @@ private slots:
 
         // The lost instrument got nothing after the fault.
         QCOMPARE(rig->bench().messages(s.instrument).size(), received);
-        checkSeries(o, truthBefore, s.instrument != Instrument::VideoAnalyzer || s.closing);
+        // Without the oscilloscope or the analyzer no pass can count after the
+        // fault; the sweep-points command alone does not fail the pass it is in.
+        const bool survives = s.closing || s.instrument == Instrument::VideoAnalyzer;
+        const int counted = survives ? 3 : s.text.rfind("SWE:POIN", 0) == 0 ? 2 : 1;
+        checkSeries(o, truthBefore, which, counted, s.instrument != Instrument::VideoAnalyzer || s.closing);
+        if (!survives)
+            checkStopped(o, counted, s.instrument);
         if (QTest::currentTestFailed())
             return;
         dropRowFiles(o);
@@ -279,7 +314,7 @@ private slots:
         QTest::addColumn<QString>("match");
         QTest::addColumn<int>("skip");
         QTest::addColumn<bool>("hdmiDelivered");
-        QTest::newRow("first/os *TRG") << 0 << Instrument::Oscilloscope << "*TRG" << 1 << true;
+        QTest::newRow("second/os *TRG") << 1 << Instrument::Oscilloscope << "*TRG" << 1 << true;
         QTest::newRow("second/os CHAN1:DATA?") << 1 << Instrument::Oscilloscope << "CHAN1:DATA?" << 1 << true;
         QTest::newRow("first/sa TRAC?") << 0 << Instrument::SpectrumAnalyzer << "TRAC?" << 1 << true;
         QTest::newRow("second/va VAL?") << 1 << Instrument::VideoAnalyzer << "READ:AVDA:TTV:VAL?" << 1 << false;
@@ -301,13 +336,10 @@ private slots:
         clock.start();
         const SeriesOutcome o = rig->runSeries();
         timings << QString("%1 %2 ms").arg(QTest::currentDataTag()).arg(clock.elapsed());
-        checkSeries(o, truthBefore, hdmiDelivered);
+        // The session outlived the time-out: the passes after it measured afresh, no Init needed.
+        checkSeries(o, truthBefore, which, 3, hdmiDelivered);
         if (QTest::currentTestFailed())
             return;
-        // The session outlived the time-out: pass 3 measured afresh, no Init needed.
-        const std::vector<qb::GroundTruth> truth = countedTruth(rig->bench(), truthBefore);
-        QVERIFY(near(o.snk[2], expectedSinkMs(truth.back()), samplePeriodMs(truth.back())));
-        QVERIFY(near(o.hd[2], truth.back().sourceToHdmiMs, samplePeriodMs(truth.back())));
         dropRowFiles(o);
         checkRecovers(false);
         if (QTest::currentTestFailed())
@@ -315,28 +347,46 @@ private slots:
         finishRow();
     }
 
-    // An instrument that hangs for good: the operator cancels, the series
-    // ends after the call under way.
+    // An instrument that hangs for good, or sends a block and then streams
+    // on without end: the operator cancels, the series ends within about one
+    // instrument time-out of the press and the sessions stay usable.
+    void cancelWhileHanging_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::newRow("no reply") << int(qb::FaultKind::NoReply);
+        QTest::newRow("endless stream after a block") << int(qb::FaultKind::EndlessReply);
+    }
     void cancelWhileHanging()
     {
-        Watchdog dog("cancelWhileHanging", 60);
+        QFETCH(int, kind);
+        Watchdog dog(QTest::currentDataTag(), 60);
         openReady(passConfig(0));
-        qb::Fault f = noReplyAt(Instrument::Oscilloscope, "", 0);
+        qb::Fault f;
+        f.kind = qb::FaultKind(kind);
+        f.match = kind == int(qb::FaultKind::NoReply) ? "" : "CHAN1:DATA?";
         f.count = 0;
         rig->bench().addFault(f);
         SeriesOutcome o;
+        // Into the first call that hangs, or the second pass's drop of the endless stream.
+        const int pressAt = kind == int(qb::FaultKind::NoReply) ? 1000 : 6000;
+        qint64 afterPress = 0;
         {
             Modals modals;  // gone before the next series: it would take that one's dialogs
-            modals.cancelAfterMs = 1000;
+            modals.cancelAfterMs = pressAt;
             o = rig->runSeries(&modals, "5");
+            afterPress = modals.progressMs() - pressAt;
         }
-        timings << QString("cancelWhileHanging %1 ms").arg(o.ms);
+        timings << QString("%1 %2 ms, %3 ms after the press").arg(QTest::currentDataTag()).arg(o.ms).arg(afterPress);
         QVERIFY(o.cancelled);
+        // The endless stream holds the program for one time-out at most; a
+        // scope that answers nothing also lets the closing command time out.
+        const int bound = kind == int(qb::FaultKind::NoReply) ? 2 * 5000 + 2000 : 10000;
+        QVERIFY2(afterPress < bound, qPrintable(QString("%1 ms after the press").arg(afterPress)));
         QCOMPARE(o.graphs, 1);
-        QVERIFY2(o.messages.join(" ").contains("cancelled after"), qPrintable(o.messages.join(" | ")));
+        QVERIFY2(o.messages.join(" ").contains("cancelled after 0 of 5"), qPrintable(o.messages.join(" | ")));
         QVERIFY(!o.resultsFile.isEmpty());
         dropRowFiles(o);
-        checkRecovers(true);
+        checkRecovers(kind == int(qb::FaultKind::NoReply));
         if (QTest::currentTestFailed())
             return;
         finishRow();
@@ -371,7 +421,8 @@ private slots:
         const size_t truthBefore = rig->bench().groundTruth().size();
         const SeriesOutcome o = rig->runSeries();
         timings << QString("%1 %2 ms").arg(QTest::currentDataTag()).arg(o.ms);
-        checkSeries(o, truthBefore, true);
+        checkSeries(o, truthBefore, which, 1, true);
+        checkStopped(o, 1, instrument);
         if (QTest::currentTestFailed())
             return;
         dropRowFiles(o);
@@ -381,29 +432,20 @@ private slots:
         finishRow();
     }
 
-    // ---- malformed blocks (pass 2 of 3), over VXI-11 ----
+    // ---- a malformed block for each trace (pass 2 of 3), over VXI-11 ----
+    // Every kind of malformed block is the transfer's business (tested
+    // there); here: whichever trace it hits, the pass is not counted but
+    // repeated, and the session serves the passes after it.
 
     void malformedBlock_data()
     {
         QTest::addColumn<Instrument>("instrument");
         QTest::addColumn<QString>("match");
         QTest::addColumn<qb::BlockFault>("block");
-        const struct
-        {
-            const char* name;
-            qb::BlockFault kind;
-        } kinds[] = {{"no hash", qb::BlockFault::NoHash},
-                     {"#0", qb::BlockFault::IndefiniteLength},
-                     {"letter count", qb::BlockFault::NonDigitCount},
-                     {"letter in length", qb::BlockFault::NonDigitLength},
-                     {"short data", qb::BlockFault::ShortData},
-                     {"length far beyond", qb::BlockFault::LengthFarBeyond},
-                     {"newline in data", qb::BlockFault::NewlineInData}};
-        for (const auto& k : kinds) {
-            QTest::addRow("os CHAN1/%s", k.name) << Instrument::Oscilloscope << "CHAN1:DATA?" << k.kind;
-            QTest::addRow("sa TRAC?/%s", k.name) << Instrument::SpectrumAnalyzer << "TRAC?" << k.kind;
-            QTest::addRow("os CHAN2/%s", k.name) << Instrument::Oscilloscope << "CHAN2:DATA?" << k.kind;
-        }
+        QTest::newRow("os CHAN1/length far beyond") << Instrument::Oscilloscope << "CHAN1:DATA?"
+                                                    << qb::BlockFault::LengthFarBeyond;
+        QTest::newRow("sa TRAC?/no hash") << Instrument::SpectrumAnalyzer << "TRAC?" << qb::BlockFault::NoHash;
+        QTest::newRow("os CHAN2/short data") << Instrument::Oscilloscope << "CHAN2:DATA?" << qb::BlockFault::ShortData;
     }
 
     void malformedBlock()
@@ -423,22 +465,10 @@ private slots:
         const size_t truthBefore = rig->bench().groundTruth().size();
         const SeriesOutcome o = rig->runSeries();
         timings << QString("%1 %2 ms").arg(QTest::currentDataTag()).arg(o.ms);
-        checkSeries(o, truthBefore, true);
+        checkSeries(o, truthBefore, 0, 3, true);
+        QVERIFY2(o.messages.join(" ").contains("1 acquisitions failed"), qPrintable(o.messages.join(" | ")));
         if (QTest::currentTestFailed())
             return;
-        // No part of the bad reply posed as the answer to a later command:
-        // pass 3 measured a fresh acquisition correctly on the same sessions.
-        const std::vector<qb::GroundTruth> truth = countedTruth(rig->bench(), truthBefore);
-        QCOMPARE(int(truth.size()), 3);
-        QVERIFY(near(o.snk[2], expectedSinkMs(truth[2]), samplePeriodMs(truth[2])));
-        QVERIFY(near(o.rf[2], truth[2].analyzerApparentRfMs, samplePeriodMs(truth[2])));
-        QVERIFY(near(o.hd[2], truth[2].sourceToHdmiMs, samplePeriodMs(truth[2])));
-        if (block == qb::BlockFault::NewlineInData) {
-            // A well-formed block: pass 2 is measured, not a repeat of pass 1.
-            QVERIFY(near(o.snk[1], expectedSinkMs(truth[1]), samplePeriodMs(truth[1])));
-            QVERIFY2(near(o.rf[1], truth[1].analyzerApparentRfMs, samplePeriodMs(truth[1])),
-                     qPrintable(QString("%1 vs %2 (pass 1 %3)").arg(o.rf[1]).arg(truth[1].analyzerApparentRfMs).arg(o.rf[0])));
-        }
         dropRowFiles(o);
         checkRecovers(false);
         if (QTest::currentTestFailed())
@@ -547,6 +577,8 @@ private slots:
         timings << QString("series with the instruments away %1 ms").arg(away.ms);
         QCOMPARE(away.graphs, 1);
         QVERIFY2(!away.resultsFile.isEmpty(), qPrintable(away.messages.join(" | ")));
+        QVERIFY2(away.messages.join(" ").contains("The first failure: spectrum analyzer, \"INIT:CONT OFF;*OPC?\": VI_"),
+                 qPrintable(away.messages.join(" | ")));
         // Init while they are away fails and says so on the buttons.
         QCOMPARE(rig->init(Instrument::Oscilloscope), QString("Init"));
         QCOMPARE(rig->init(Instrument::SpectrumAnalyzer), QString("Init"));
