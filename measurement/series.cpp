@@ -152,7 +152,7 @@ public:
         m_r.src2Rf.reserve(m_s.passes);
         m_r.src2Hd.reserve(m_s.passes);
         m_r.src2Snk.reserve(m_s.passes);
-        m_r.records.reserve(m_s.passes);
+        m_r.details.reserve(m_s.passes);
         if (m_s.saveData)
             m_sets.reset(new TraceSets(m_s.dataDir));
 
@@ -181,8 +181,8 @@ private:
             }
             if (end == PassEnd::Counted) {
                 inRow = 0;
-                m_r.records.last().startRepeats = repeatsBefore;
-                m_r.records.last().failedAcquisitions = failedBefore;
+                m_r.details.last().startRepeats = repeatsBefore;
+                m_r.details.last().failedAcquisitions = failedBefore;
                 repeatsBefore = failedBefore = 0;
                 ++m_r.counted;
                 if (m_sets)
@@ -316,11 +316,11 @@ private:
         m_r.src2Rf.append(m_delays.src2Rf);
         m_r.src2Hd.append(hd);
         m_r.src2Snk.append(m_delays.src2Snk);
-        PassRecord rec;
+        PassDetails rec;
         rec.tsrc = m_delays.tsrc;
         rec.trf = m_delays.trf;
         rec.tsnk = m_delays.tsnk;
-        m_r.records.append(rec);
+        m_r.details.append(rec);
         return PassEnd::Counted;
     }
 

@@ -130,7 +130,7 @@ struct StepFailure
 };
 
 // Per counted pass, beside its delays: how it came about and its edges.
-struct PassRecord
+struct PassDetails
 {
     int startRepeats = 0;        // start-level repeats since the previous counted pass
     int failedAcquisitions = 0;  // failed acquisitions since the previous counted pass
@@ -150,7 +150,7 @@ struct SeriesResult
     // Per counted pass: source-to-RF (ms), source-to-HDMI (video analyzer's
     // unit), source-to-sink (ms). Not-a-number where a pass gave no value.
     QVector<double> src2Rf, src2Hd, src2Snk;
-    QVector<PassRecord> records;
+    QVector<PassDetails> details;
     double src2RfMean = 0.0, src2HdMean = 0.0, src2SnkMean = 0.0;
     int rfContributed = 0, hdContributed = 0, snkContributed = 0;
 

@@ -211,7 +211,7 @@ private slots:
         QCOMPARE(run.r.end, SeriesEnd::Completed);
         QCOMPARE(run.r.counted, 2);
         QCOMPARE(run.r.failedAcquisitions, ignored ? 0 : 1);
-        QCOMPARE(run.r.records[0].failedAcquisitions, ignored ? 0 : 1);
+        QCOMPARE(run.r.details[0].failedAcquisitions, ignored ? 0 : 1);
         const double unit = osTyp == 0 ? 1000.0 / 999.0 : 1200.0 / 999.0;
         for (int k = 0; k < 2; ++k) {
             const int a = firstAcquisition + k;
@@ -223,7 +223,7 @@ private slots:
         QCOMPARE(run.d1.indexOf(1.0), 100 + 10 * last);
         QCOMPARE(run.d3.indexOf(1.0), 150 + 11 * last);
         QCOMPARE(run.tsnk, run.t[150 + 11 * last]);
-        QCOMPARE(run.r.records[1].tsnk, run.tsnk);
+        QCOMPARE(run.r.details[1].tsnk, run.tsnk);
         const QString msg = seriesMessage(run.r);
         if (ignored) {
             QVERIFY(msg.isEmpty());
