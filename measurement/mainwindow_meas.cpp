@@ -1,7 +1,7 @@
 // Start, the measurement series and the trace-file slots of the main window.
 // The slots only gather the form's values, show progress and messages, and
 // hand the work to the plain functions in series.h, delays.h and
-// resultfiles.h.
+// resultfiles.h and to the instrument side in visaserieshost.h.
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
@@ -10,9 +10,7 @@
 #include "graph.h"
 #include "resultfiles.h"
 #include "series.h"
-#include "tracetransfer.h"
-#include "visabinding.h"
-#include "visaquery.h"
+#include "visaserieshost.h"
 
 #include <QCoreApplication>
 #include <QMessageBox>
@@ -50,8 +48,6 @@ void MainWindow::on_Start_clicked()
 
 int MainWindow::Meas(QVector<double>* d1, QVector<double>* d2, QVector<double>* d3, QVector<double>* t)
 {
-    using measurement::Instrument;
-
     // Events are processed between instrument calls; nothing may start a
     // second series on top of a running one.
     static bool running = false;
@@ -94,44 +90,19 @@ int MainWindow::Meas(QVector<double>* d1, QVector<double>* d2, QVector<double>* 
     progress.show();
     QCoreApplication::processEvents();
 
-    // The window's side of the series: VISA calls on the Init sessions, the
-    // delay slot, and the progress display between instrument calls.
-    class Host : public measurement::SeriesHost
+    // The window adds only the progress display, alive between instrument calls.
+    class Host : public measurement::VisaSeriesHost
     {
     public:
-        Host(MainWindow* w, QProgressDialog* p)
-            : m_w(w), m_p(p)
+        Host(const measurement::Sessions& s, bool visaOk, QProgressDialog* p)
+            : VisaSeriesHost(s, visaOk), m_p(p)
         {
         }
-        measurement::CallResult command(Instrument to, const QString& cmd) override
+
+    protected:
+        bool proceed(const measurement::SeriesProgress& p, bool changed) override
         {
-            QString reply;
-            return outcome(to, VisaQuery(session(to), cmd, &reply));
-        }
-        measurement::CallResult queryInt(Instrument to, const QString& query, int* value) override
-        {
-            return outcome(to, VisaQueryInt(session(to), query, value));
-        }
-        measurement::CallResult queryDouble(Instrument to, const QString& query, double* value) override
-        {
-            return outcome(to, VisaQueryDouble(session(to), query, value));
-        }
-        measurement::CallResult readTrace(Instrument from, const QString& query, QVector<double>* arr) override
-        {
-            if (!m_w->visaOk)
-                return measurement::CallResult::failure(QStringLiteral("no VISA library"));
-            QString why;
-            // A misbehaving instrument is waited out between the reads, with
-            // the progress display (and its Cancel) alive.
-            const bool ok = queryTraceBlock(session(from), query.toLocal8Bit(), arr, &why,
-                                            [this] { return checkpoint(m_last); });
-            return ok ? measurement::CallResult::success() : measurement::CallResult::failure(why);
-        }
-        bool checkpoint(const measurement::SeriesProgress& p) override
-        {
-            if (p.counted != m_last.counted || p.totalRepeats != m_last.totalRepeats || p.repeats != m_last.repeats
-                || p.failed != m_last.failed || p.passes != m_last.passes) {
-                m_last = p;
+            if (changed) {
                 m_p->setLabelText(progressText(p));
                 m_p->setValue(p.counted);
             }
@@ -140,24 +111,14 @@ int MainWindow::Meas(QVector<double>* d1, QVector<double>* d2, QVector<double>* 
         }
 
     private:
-        ViSession session(Instrument i) const
-        {
-            return i == Instrument::Oscilloscope ? m_w->osHdl
-                 : i == Instrument::SpectrumAnalyzer ? m_w->saHdl
-                                                     : m_w->vaHdl;
-        }
-        measurement::CallResult outcome(Instrument i, ViStatus st) const
-        {
-            if (st == VI_SUCCESS)
-                return measurement::CallResult::success();
-            return measurement::CallResult::failure(visaStatusText(session(i), st));
-        }
-        MainWindow* m_w;
         QProgressDialog* m_p;
-        measurement::SeriesProgress m_last;
     };
 
-    Host host(this, &progress);
+    measurement::Sessions sessions;
+    sessions.oscilloscope = osHdl;
+    sessions.spectrumAnalyzer = saHdl;
+    sessions.videoAnalyzer = vaHdl;
+    Host host(sessions, visaOk, &progress);
     measurement::SeriesTraces traces;
     traces.d1 = d1;
     traces.d2 = d2;

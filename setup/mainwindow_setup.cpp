@@ -4,43 +4,14 @@
 
 #include "fields.h"
 #include "globals.h"
+#include "instrumentinit.h"
 #include "sequence.h"
 #include "ui_mainwindow.h"
-#include "visabinding.h"
-#include "visaquery.h"
 
 #include <QCoreApplication>
 #include <QStatusBar>
 
 namespace {
-
-constexpr ViUInt32 kOpenTimeoutMs = 10000;
-
-// Runs a set-up on the instrument at `resource`. A session left from an
-// earlier press is closed first: it would otherwise stay open unreferenced,
-// and a failed open must not leave the old session to receive the commands.
-ViStatus runSetup(const setup::Sequence& seq, ViSession rm, const QString& resource,
-                  ViSession* hdl)
-{
-    if (*hdl != VI_NULL) {
-        VisaClose(*hdl);
-        *hdl = VI_NULL;
-    }
-    const auto send = [&](const setup::Step* step, QString* reply) -> ViStatus {
-        if (!step)
-            return VisaGpibControlREN(*hdl, VI_GPIB_REN_ADDRESS_GTL);
-        switch (step->kind) {
-        case setup::StepKind::Open:
-            return VisaOpen(rm, resource, VI_NO_LOCK, kOpenTimeoutMs, hdl);
-        case setup::StepKind::SetTimeout:
-            return VisaSetAttribute(*hdl, VI_ATTR_TMO_VALUE, step->timeoutMs);
-        case setup::StepKind::Query:
-            return VisaQuery(*hdl, step->command, reply);
-        }
-        return VI_ERROR_NSUP_OPER;
-    };
-    return setup::run(seq, send).status;
-}
 
 bool isChecked(const QCheckBox* box)
 {
@@ -85,7 +56,7 @@ void MainWindow::on_OsInit_clicked()
     p.ifDemod = isChecked(ui->SaIfDem);
     p.triggerLevel = trgLvl;
 
-    const ViStatus st = runSetup(setup::oscilloscopeSequence(p), rm, ui->OsIp->text(), &osHdl);
+    const ViStatus st = setup::initInstrument(setup::oscilloscopeSequence(p), rm, ui->OsIp->text(), &osHdl).status;
     showOutcome(ui->OsInit, st == VI_SUCCESS);
     UndimStart();
 }
@@ -110,7 +81,7 @@ void MainWindow::on_SaInit_clicked()
     p.reset = isChecked(ui->SaRst);
     p.centreFrequency = ctrFrq;
 
-    const ViStatus st = runSetup(setup::analyzerSequence(p), rm, ui->SaIp->text(), &saHdl);
+    const ViStatus st = setup::initInstrument(setup::analyzerSequence(p), rm, ui->SaIp->text(), &saHdl).status;
     showOutcome(ui->SaInit, st == VI_SUCCESS);
     UndimStart();
 }
@@ -132,7 +103,7 @@ void MainWindow::on_VaInit_clicked()
     }
     p.reset = isChecked(ui->VaRst);
 
-    const ViStatus st = runSetup(setup::videoSequence(p), rm, ui->VaIp->text(), &vaHdl);
+    const ViStatus st = setup::initInstrument(setup::videoSequence(p), rm, ui->VaIp->text(), &vaHdl).status;
     showOutcome(ui->VaInit, st == VI_SUCCESS);
     UndimStart();
 }
