@@ -165,6 +165,15 @@ std::string Bench::socketResourceString(Instrument instrument) const
     return "TCPIP::" + address(instrument) + "::" + std::to_string(d->core->options.rawPort) + "::SOCKET";
 }
 
+std::string Bench::hislipResourceString(Instrument instrument) const
+{
+    const uint16_t port = d->core->options.hislipPort;
+    if (!port)
+        return std::string();
+    const std::string suffix = port == 4880 ? std::string() : "," + std::to_string(port);
+    return "TCPIP::" + address(instrument) + "::hislip0" + suffix + "::INSTR";
+}
+
 uint16_t Bench::corePort(Instrument instrument) const
 {
     std::lock_guard<std::mutex> lock(d->mutex);

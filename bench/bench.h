@@ -78,7 +78,16 @@ enum class FaultKind {
     NoSinkEdge,
     /// Model fault: the video analyzer detects nothing for the next `count`
     /// acquisitions: READ:AVDA:TTV:STAT? answers 0 and the count does not grow.
-    VideoStatusZero
+    VideoStatusZero,
+    /// HiSLIP: the matching message (or asynchronous request, by its procedure
+    /// name) is answered with an Error message of control code `hislipCode`
+    /// instead of being executed. Over VXI-11 and raw sockets: no reply.
+    HislipError,
+    /// HiSLIP: as HislipError with a FatalError; the session is then closed.
+    HislipFatal,
+    /// HiSLIP: the reply goes out as Data messages only; its DataEND never
+    /// comes. Other transports answer normally.
+    NoEnd
 };
 
 enum class BlockFault {
@@ -110,12 +119,14 @@ struct Fault
     std::string text;     ///< ReplaceReply
     BlockFault block = BlockFault::NoHash; ///< MalformedBlock
     double level = 0.4;   ///< StartLevelOutside, volts
+    int hislipCode = 0;   ///< HislipError, HislipFatal: control code 0..255
 };
 
 /// Parses the fault syntax of the command line:
 ///   INSTRUMENT:KIND[:key=value]...[:match=TEXT]
-/// KIND: noreply drop slow error reply endless block startlevel flatrf nosink videozero.
-/// Keys: skip count after delay code vxi text block level; "match=" takes the
+/// KIND: noreply drop slow error reply endless block startlevel flatrf nosink
+/// videozero hserror hsfatal noend.
+/// Keys: skip count after delay code vxi hscode text block level; "match=" takes the
 /// rest of the argument verbatim (it may contain ':' ';' ',' and blanks),
 /// "\n" in text and match stands for a line feed. block values: nohash hash0
 /// nondigit nondigitlen short far newline.
@@ -135,6 +146,7 @@ struct Options
     std::string videoAddress = "127.0.0.13";
     uint16_t portmapperPort = 111; ///< 0 = no portmapper (clients then need host,port)
     uint16_t rawPort = 5025;       ///< raw SCPI socket port on every address; 0 = none
+    uint16_t hislipPort = 4880;    ///< HiSLIP port on every address; 0 = none
     uint16_t corePort = 0;         ///< VXI-11 core port; 0 = chosen by the system
     /// Largest device_write the core channel accepts, announced in create_link
     /// (1024 .. 16 MiB); longer writes get VXI-11 error 5.
@@ -186,10 +198,14 @@ std::vector<std::string> uniqueLoopbackAddresses(int count = 3);
 
 enum class LogKind {
     Message,   ///< a complete program message, text exactly as received ("\n" included)
-    Procedure, ///< a VXI-11 procedure other than device_write/device_read
+    /// A VXI-11 procedure other than device_write/device_read, or the HiSLIP
+    /// request that does the same ("device_clear", "device_readstb",
+    /// "device_local", "device_remote", "device_lock", "device_unlock",
+    /// "device_trigger"; "initialize" when a HiSLIP session starts).
+    Procedure,
     Connection ///< a connection opened ("open") or closed ("close")
 };
-enum class Transport { Vxi11, Socket };
+enum class Transport { Vxi11, Socket, HiSlip };
 
 struct LogEntry
 {
@@ -292,6 +308,9 @@ public:
     std::string resourceString(Instrument instrument) const;
     /// "TCPIP::<address>::<raw port>::SOCKET"; empty when no raw port.
     std::string socketResourceString(Instrument instrument) const;
+    /// "TCPIP::<address>::hislip0::INSTR" (",<port>" after hislip0 when not
+    /// 4880); empty when HiSLIP is off.
+    std::string hislipResourceString(Instrument instrument) const;
     uint16_t corePort(Instrument instrument) const; ///< 0 before start()
 
     /// Everything the instrument received, in order.

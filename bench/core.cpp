@@ -107,6 +107,11 @@ Core::Outcome Core::handleMessage(Instrument instrument, LinkState &link, const 
             case FaultKind::CommandError:
                 dev.pushError(fault.scpiError, "scripted");
                 return Outcome::Ok;
+            case FaultKind::HislipError:
+            case FaultKind::HislipFatal:
+                link.protocolFault = fault.kind;
+                link.protocolCode = fault.hislipCode;
+                return Outcome::Ok;
             default:
                 break;
             }
@@ -134,6 +139,7 @@ Core::Outcome Core::handleMessage(Instrument instrument, LinkState &link, const 
             link.reply.dropAt = fault.afterBytes;
         if (faulted && fault.kind == FaultKind::EndlessReply)
             link.reply.streamPeriodMs = fault.delayMs > 0 ? fault.delayMs : 2000;
+        link.reply.withoutEnd = faulted && fault.kind == FaultKind::NoEnd;
         link.reply.active = link.reply.size() > 0 || link.reply.dropAt >= 0;
     }
     flushCallbacks();

@@ -41,6 +41,7 @@ struct PendingReply
     Clock::time_point readyAt;
     long dropAt = -1; ///< close the connection once this many bytes were sent
     int streamPeriodMs = 0; ///< scripted EndlessReply: no END, filler every period after the data
+    bool withoutEnd = false; ///< HiSLIP: no DataEND (scripted)
     bool active = false;
 
     size_t size() const { return data ? data->size() : 0; }
@@ -52,12 +53,16 @@ struct PendingReply
 /// Filler of an EndlessReply: one 64 KiB piece, no line feed in it.
 const std::string &streamFiller();
 
-/// I/O state of one VXI-11 link or raw socket connection.
+/// I/O state of one VXI-11 link, HiSLIP session or raw socket connection.
 struct LinkState
 {
     std::string input; ///< bytes of a program message not yet terminated
     bool discarding = false; ///< skipping the rest of an overlong message
     PendingReply reply;
+    /// A scripted HislipError or HislipFatal for the last message, for the
+    /// HiSLIP server to send (NoReply: none).
+    FaultKind protocolFault = FaultKind::NoReply;
+    int protocolCode = 0;
 };
 
 class Core

@@ -49,6 +49,9 @@ bool FaultBook::isMessageKind(FaultKind kind)
     case FaultKind::CommandError:
     case FaultKind::ReplaceReply:
     case FaultKind::EndlessReply:
+    case FaultKind::HislipError:
+    case FaultKind::HislipFatal:
+    case FaultKind::NoEnd:
         return true;
     default:
         return false;
@@ -213,7 +216,9 @@ bool parseFault(const std::string &text, Fault &fault, std::string *error)
         {"reply", FaultKind::ReplaceReply},    {"block", FaultKind::MalformedBlock},
         {"endless", FaultKind::EndlessReply},
         {"startlevel", FaultKind::StartLevelOutside}, {"flatrf", FaultKind::FlatRf},
-        {"nosink", FaultKind::NoSinkEdge},     {"videozero", FaultKind::VideoStatusZero}};
+        {"nosink", FaultKind::NoSinkEdge},     {"videozero", FaultKind::VideoStatusZero},
+        {"hserror", FaultKind::HislipError},   {"hsfatal", FaultKind::HislipFatal},
+        {"noend", FaultKind::NoEnd}};
     bool kindFound = false;
     for (const auto &k : kinds)
         if (lower(parts[1]) == k.name) {
@@ -237,7 +242,7 @@ bool parseFault(const std::string &text, Fault &fault, std::string *error)
         } else if (key == "text") {
             f.text = unescape(value);
         } else if (key == "skip" || key == "count" || key == "after" || key == "delay" || key == "code"
-                   || key == "vxi") {
+                   || key == "vxi" || key == "hscode") {
             if (!parseInt(value, n))
                 return fail("\"" + key + "\" needs an integer");
             if ((key == "skip" || key == "count" || key == "delay" || key == "vxi") && n < 0)
@@ -252,6 +257,8 @@ bool parseFault(const std::string &text, Fault &fault, std::string *error)
                 f.delayMs = static_cast<int>(std::min(n, 3600000L));
             else if (key == "code")
                 f.scpiError = static_cast<int>(n);
+            else if (key == "hscode")
+                f.hislipCode = static_cast<int>(std::min(std::max(n, 0L), 255L));
             else
                 f.vxiError = static_cast<int>(n);
         } else if (key == "level") {
@@ -300,13 +307,16 @@ std::string faultSyntaxHelp()
            "              flatrf     RF envelope exactly flat for count acquisitions\n"
            "              nosink     no sink edge for count acquisitions\n"
            "              videozero  video analyzer status 0 for count acquisitions\n"
+           "              hserror    HiSLIP: an Error message (hscode=N, 0) instead of the reply\n"
+           "              hsfatal    HiSLIP: a FatalError (hscode=N, 0), then the session closes\n"
+           "              noend      HiSLIP: the reply as Data only, its DataEND never comes\n"
            "  skip=N      let N matching messages/acquisitions pass first (0)\n"
            "  count=N     apply N times, 0 = always (1)\n"
            "  match=TEXT  case-insensitive part of the message, or a VXI-11 procedure name;\n"
            "              takes the rest of the argument verbatim (must come last)\n"
            "Examples: scope:noreply:match=*TRG   sa:drop:after=100:match=TRAC?\n"
            "          scope:block:block=short:match=CHAN2:DATA?   scope:startlevel:count=3\n"
-           "          va:error:match=device_local\n";
+           "          va:error:match=device_local   scope:hsfatal:hscode=1:match=*IDN?\n";
 }
 
 } // namespace bench

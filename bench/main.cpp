@@ -30,6 +30,7 @@ const char *kUsage =
     "  --pmap-port N         portmapper port (111; needs root or cap_net_bind_service;\n"
     "                        0 = none)\n"
     "  --raw-port N          raw SCPI socket port (5025; 0 = none)\n"
+    "  --hislip-port N       HiSLIP port (4880; 0 = none)\n"
     "  --core-port N         VXI-11 core channel port (0 = any free port)\n"
     "  --max-recv-size N     largest device_write accepted, bytes (1048576)\n"
     "Instruments:\n"
@@ -162,12 +163,15 @@ int main(int argc, char **argv)
             options.scopeAddress = addr[0];
             options.analyzerAddress = addr[1];
             options.videoAddress = addr[2];
-        } else if (a == "--pmap-port" || a == "--raw-port" || a == "--core-port") {
+        } else if (a == "--pmap-port" || a == "--raw-port" || a == "--core-port" || a == "--hislip-port") {
             const char *v = value();
             if (!parseUnsigned(v, 65535, n))
                 bad(v);
-            (a == "--pmap-port" ? options.portmapperPort : a == "--raw-port" ? options.rawPort : options.corePort) =
-                static_cast<uint16_t>(n);
+            uint16_t &port = a == "--pmap-port"  ? options.portmapperPort
+                             : a == "--raw-port" ? options.rawPort
+                             : a == "--hislip-port" ? options.hislipPort
+                                                    : options.corePort;
+            port = static_cast<uint16_t>(n);
         } else if (a == "--max-recv-size") {
             const char *v = value();
             if (!parseUnsigned(v, 0xFFFFFFFFull, n))
@@ -252,6 +256,12 @@ int main(int argc, char **argv)
                         bench.socketResourceString(in).c_str());
         }
         std::printf("Type the INSTR strings into the program. Ctrl+C stops.\n");
+        if (options.hislipPort) {
+            std::printf("Over HiSLIP:");
+            for (int i = 0; i < kInstrumentCount; ++i)
+                std::printf(" %s", bench.hislipResourceString(static_cast<Instrument>(i)).c_str());
+            std::printf("\n");
+        }
         std::fflush(stdout);
     }
 

@@ -1,15 +1,17 @@
 // Network side of the bench: per instrument address a portmapper (TCP and UDP),
-// a VXI-11 core channel, its abort channel and a raw SCPI socket. One acceptor
-// thread polls every listener; each connection gets its own thread.
+// a VXI-11 core channel, its abort channel, a raw SCPI socket and a HiSLIP
+// port. One acceptor thread polls every listener; each connection gets its
+// own thread running the server of its protocol (see network.h).
 #ifndef QUARNEL_BENCH_SERVER_H
 #define QUARNEL_BENCH_SERVER_H
 
 #include "core.h"
+#include "linkregistry.h"
+#include "network.h"
+#include "vxi11core.h"
 
 #include <atomic>
-#include <condition_variable>
 #include <list>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -18,15 +20,10 @@
 namespace quarnel {
 namespace bench {
 
-/// Bounds of Options::maxRecvSize (VXI-11 B.6.3 asks for at least 1024).
-constexpr uint32_t kMinRecvSize = 1024;
-constexpr uint32_t kMaxRecvSizeLimit = 16u << 20;
-/// Largest data part of one device_read reply; longer replies need more reads.
-constexpr uint32_t kMaxReadChunk = 16u << 20;
 /// Connections served at once per listener; more are closed on accept.
 constexpr int kMaxConnectionsPerListener = 64;
-/// Links one core connection may hold.
-constexpr int kMaxLinksPerConnection = 16;
+
+class HislipSessions;
 
 class Server
 {
@@ -39,17 +36,10 @@ public:
     void stop();
     uint16_t corePort(Instrument instrument) const { return m_ports[static_cast<int>(instrument)].core; }
     uint16_t abortPort(Instrument instrument) const { return m_ports[static_cast<int>(instrument)].abort; }
-
-    /// Shared state of one VXI-11 link, reachable from the abort channel.
-    struct LinkShared
-    {
-        Instrument instrument = Instrument::Oscilloscope;
-        std::atomic<bool> abort{false};
-        int connection = 0;
-    };
+    uint16_t hislipPort(Instrument instrument) const { return m_ports[static_cast<int>(instrument)].hislip; }
 
 private:
-    enum class Role { PortmapTcp, PortmapUdp, Core, Abort, Raw };
+    enum class Role { PortmapTcp, PortmapUdp, Core, Abort, Raw, Hislip };
     struct Listener
     {
         int fd = -1;
@@ -63,46 +53,21 @@ private:
         std::thread thread;
         std::atomic<bool> done{false};
     };
-    struct Ports
-    {
-        uint16_t core = 0, abort = 0;
-    };
 
     void acceptLoop();
-    void serveUdpPortmap(Listener &l);
     void runConnection(Listener *l, Connection *c, int connectionId, std::string peer);
-    template <class Handle> void serveRecords(int fd, Handle &&handle);
-    void servePortmapTcp(int fd, Instrument instrument);
-    void serveCore(int fd, Instrument instrument, int connectionId);
-    void serveAbort(int fd, Instrument instrument, int connectionId);
-    void serveRaw(int fd, Instrument instrument, int connectionId);
-    /// Portmapper call on either transport; returns the reply body (empty: none).
-    std::vector<uint8_t> portmapReply(const uint8_t *data, size_t size, Instrument instrument);
-    std::string bindListener(const std::string &address, uint16_t port, bool udp, int &fd, uint16_t &bound);
-    /// Sleeps up to `ms`, returning early (false) when the server stops.
-    bool interruptibleSleep(int ms);
-
-    friend class CoreSession;
-    friend class RawSession;
 
     Core &m_core;
     std::atomic<bool> m_stopping{false};
+    LinkRegistry m_links;
+    std::unique_ptr<HislipSessions> m_hislip;
+    InstrumentPorts m_ports[kInstrumentCount];
+    ServerContext m_context;
     int m_wakePipe[2] = {-1, -1};
     std::thread m_acceptor;
     std::list<std::unique_ptr<Listener>> m_listeners;
     std::mutex m_connMutex;
     std::list<std::unique_ptr<Connection>> m_connections;
-    Ports m_ports[kInstrumentCount];
-
-public:
-    // Link registry, shared by the core and abort channels.
-    std::mutex linkMutex;
-    std::condition_variable linkCv; ///< wakes reads waiting for replies, locks, aborts, stop
-    std::map<int, std::shared_ptr<LinkShared>> links;
-    int lockOwner[kInstrumentCount] = {0, 0, 0};
-    int nextLinkId = 1;
-    int wakeFd() const { return m_wakePipe[0]; }
-    bool stopping() const { return m_stopping.load(); }
 };
 
 } // namespace bench

@@ -47,10 +47,7 @@ ViStatus Registry::openSession(ViSession rm, const char *name, ViAccessMode mode
         return VI_ERROR_INV_RSRC_NAME;
     if ((mode & ~kSupportedModes) != 0)
         return VI_ERROR_INV_ACC_MODE;
-    std::unique_ptr<Transport> transport = makeTransport(parsed);
-    if (!transport)
-        return VI_ERROR_NSUP_OPER; // HiSLIP is not implemented yet
-    auto session = std::make_shared<Session>(rm, parsed, std::move(transport));
+    auto session = std::make_shared<Session>(rm, parsed, makeTransport(parsed));
     const ViStatus st = session->open(timeoutMs, (mode & VI_EXCLUSIVE_LOCK) != 0);
     if (st < VI_SUCCESS)
         return st;

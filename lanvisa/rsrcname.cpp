@@ -1,5 +1,7 @@
 #include "rsrcname.h"
 
+#include "protocol/hislip.h"
+
 #include <cctype>
 #include <vector>
 
@@ -13,6 +15,7 @@ constexpr size_t kSeparatorLength = 2;
 constexpr char kDefaultLanDevice[] = "inst0";
 constexpr char kPortSeparator = ',';
 constexpr char kHislipPrefix[] = "hislip";
+constexpr uint16_t kHislipDefaultPort = quarnel::protocol::hislip::kPort;
 constexpr uint32_t kMaxBoard = 65535;
 constexpr uint32_t kMaxPort = 65535;
 constexpr size_t kMaxDecimalDigits = 5;
@@ -166,6 +169,8 @@ std::string ResourceName::canonical() const
     s += kSeparator;
     if (kind == ResourceKind::Socket)
         return s + std::to_string(port) + kSeparator + "SOCKET";
+    if (kind == ResourceKind::HiSlip && port != kHislipDefaultPort)
+        return s + deviceName + kPortSeparator + std::to_string(port) + kSeparator + "INSTR";
     return s + deviceName + kSeparator + "INSTR";
 }
 
@@ -217,8 +222,20 @@ bool parseResourceName(const char *text, size_t length, ResourceName &out)
     out.deviceName = deviceFields == 1 ? fields[2] : kDefaultLanDevice;
     if (!isValidLanDeviceName(out.deviceName))
         return false;
-    out.kind = startsWithIgnoreCase(out.deviceName, kHislipPrefix) ? ResourceKind::HiSlip : ResourceKind::Vxi11;
-    return out.kind == ResourceKind::Vxi11 || out.corePort == 0;
+    if (!startsWithIgnoreCase(out.deviceName, kHislipPrefix))
+        return true;
+    // HiSLIP: "hislipN[,port]"; "host,port" is a VXI-11 form only.
+    out.kind = ResourceKind::HiSlip;
+    out.port = kHislipDefaultPort;
+    const size_t portAt = out.deviceName.find(kPortSeparator);
+    if (portAt != std::string::npos) {
+        uint32_t port = 0;
+        if (!parseSmallNumber(out.deviceName.substr(portAt + 1), kMaxPort, port) || port == 0)
+            return false;
+        out.port = static_cast<uint16_t>(port);
+        out.deviceName.erase(portAt);
+    }
+    return out.corePort == 0;
 }
 
 } // namespace lanvisa

@@ -2,8 +2,9 @@
 //   TCPIP[board]::host[::lan-device-name][::INSTR]   VXI-11 (device "inst0" if absent)
 //   TCPIP[board]::host::port::SOCKET                  raw socket
 // Keywords match case-insensitively; host is a host name or dotted IPv4.
-// A LAN device name starting with "hislip" selects HiSLIP. For VXI-11 the host
-// may be written "host,port" to reach a core service without a portmapper.
+// A LAN device name starting with "hislip" selects HiSLIP ("hislip0,5000": on
+// port 5000 instead of 4880). For VXI-11 the host may be written "host,port"
+// to reach a core service without a portmapper.
 #ifndef QUARNEL_LANVISA_RSRCNAME_H
 #define QUARNEL_LANVISA_RSRCNAME_H
 
@@ -20,8 +21,8 @@ struct ResourceName
     ResourceKind kind = ResourceKind::Vxi11;
     uint16_t board = 0;
     std::string host;
-    std::string deviceName; ///< INSTR only
-    uint16_t port = 0;      ///< SOCKET only
+    std::string deviceName; ///< INSTR only; HiSLIP: the sub-address without ",port"
+    uint16_t port = 0;      ///< SOCKET and HiSLIP
     /// VXI-11 core port given as "host,port": the portmapper is skipped. 0 = ask it.
     uint16_t corePort = 0;
     /// Canonical form, e.g. "TCPIP0::10.0.0.5::inst0::INSTR".

@@ -1,5 +1,6 @@
 #include "session.h"
 
+#include "hisliptransport.h"
 #include "sockettransport.h"
 #include "vxi11transport.h"
 
@@ -20,36 +21,7 @@ constexpr uint16_t kMaxRenMode = VI_GPIB_REN_ADDRESS_GTL;
 constexpr uint16_t kAllFlushBits = VI_READ_BUF | VI_WRITE_BUF | VI_READ_BUF_DISCARD | VI_WRITE_BUF_DISCARD |
                                    VI_IO_IN_BUF | VI_IO_OUT_BUF | VI_IO_IN_BUF_DISCARD | VI_IO_OUT_BUF_DISCARD;
 constexpr uint16_t kAllSetBufBits = VI_READ_BUF | VI_WRITE_BUF | VI_IO_IN_BUF | VI_IO_OUT_BUF;
-constexpr uint32_t kMaxUint8 = 0xFF;
-constexpr size_t kMaxStringAttribute = VI_FIND_BUFLEN; // bytes incl. the NUL
-constexpr char kStbQuery[] = "*STB?\n";
-constexpr size_t kStbReplyMax = 64;
-constexpr int kMaxStatusByte = 255;
 constexpr mode_t kNewFileMode = 0666;
-constexpr char kInterfaceName[] = "TCPIP";
-
-bool isOn(ViAttrState v) { return v != VI_FALSE; }
-bool isBoolean(ViAttrState v) { return v == VI_FALSE || v == VI_TRUE; }
-
-void putBoolean(void *out, bool v)
-{
-    const ViBoolean b = v ? VI_TRUE : VI_FALSE;
-    std::memcpy(out, &b, sizeof b);
-}
-
-template <class T> void putValue(void *out, T v) { std::memcpy(out, &v, sizeof v); }
-
-void putString(void *out, const std::string &s)
-{
-    const size_t n = std::min(s.size(), kMaxStringAttribute - 1);
-    std::memcpy(out, s.data(), n);
-    static_cast<char *>(out)[n] = '\0';
-}
-
-bool isDottedIpv4(const std::string &host)
-{
-    return !host.empty() && host.find_first_not_of("0123456789.") == std::string::npos;
-}
 
 ViStatus writeAllToFile(int fd, const uint8_t *data, size_t n)
 {
@@ -78,18 +50,15 @@ std::unique_ptr<Transport> makeTransport(const ResourceName &name)
     case ResourceKind::HiSlip:
         break;
     }
-    return nullptr;
+    return std::make_unique<HislipTransport>(name);
 }
 
 Session::Session(ViSession rm, const ResourceName &name, std::unique_ptr<Transport> transport)
     : m_rm(rm), m_name(name), m_transport(std::move(transport))
 {
-    if (name.kind == ResourceKind::Socket) {
-        // No END on a raw socket: replies end at the LF, and END is not looked
-        // for (a pause is no message end). Blocks are still read whole.
-        m_attrs.termCharEnabled = true;
-        m_attrs.suppressEndEnabled = true;
-    }
+    const ReadDefaults defaults = m_transport->readDefaults();
+    m_attrs.termCharEnabled = defaults.termCharEnabled;
+    m_attrs.suppressEndEnabled = defaults.suppressEndEnabled;
 }
 
 Session::~Session() { close(); }
@@ -100,10 +69,7 @@ ViStatus Session::open(uint32_t openTimeoutMs, bool exclusiveLock)
     // 0 would make every open fail at once; treat it as "no particular budget".
     const Deadline deadline = Deadline::afterMs(openTimeoutMs == 0 ? kDefaultTimeoutMs : openTimeoutMs);
     const ViStatus st = m_transport->open(deadline, exclusiveLock);
-    if (st == VI_SUCCESS) {
-        m_open = true;
-        m_exclusiveLock = exclusiveLock && m_name.kind == ResourceKind::Vxi11;
-    }
+    m_open = st == VI_SUCCESS;
     return st;
 }
 
@@ -350,38 +316,12 @@ ViStatus Session::clear()
     return m_transport->clear(Deadline::afterMs(a.timeoutMs));
 }
 
-ViStatus Session::readStbBy4882Strings(const SessionAttributes &a, uint16_t &status)
-{
-    const Deadline deadline = Deadline::afterMs(a.timeoutMs);
-    size_t written = 0;
-    ViStatus st = m_transport->write(reinterpret_cast<const uint8_t *>(kStbQuery), sizeof kStbQuery - 1, true,
-                                     deadline, written);
-    if (st != VI_SUCCESS)
-        return st;
-    SessionAttributes lineMode = a;
-    lineMode.termCharEnabled = true;
-    lineMode.termChar = '\n';
-    uint8_t reply[kStbReplyMax + 1] = {};
-    size_t got = 0;
-    st = readInto(reply, kStbReplyMax, lineMode, deadline, got);
-    if (st < VI_SUCCESS)
-        return st;
-    char *end = nullptr;
-    const long value = std::strtol(reinterpret_cast<const char *>(reply), &end, 10);
-    if (end == reinterpret_cast<const char *>(reply) || value < 0 || value > kMaxStatusByte)
-        return VI_ERROR_IO;
-    status = static_cast<uint16_t>(value);
-    return VI_SUCCESS;
-}
-
 ViStatus Session::readStb(uint16_t &status)
 {
     std::lock_guard<std::mutex> io(m_ioMutex);
     const SessionAttributes a = snapshot();
-    if (m_name.kind == ResourceKind::Socket)
-        return a.ioProtocol == VI_PROT_4882_STRS ? readStbBy4882Strings(a, status) : VI_ERROR_INV_SETUP;
     uint8_t stb = 0;
-    const ViStatus st = m_transport->readStb(Deadline::afterMs(a.timeoutMs), stb);
+    const ViStatus st = m_transport->readStb(Deadline::afterMs(a.timeoutMs), a.ioProtocol, stb);
     if (st == VI_SUCCESS)
         status = stb;
     return st;
@@ -392,215 +332,18 @@ ViStatus Session::gpibControlRen(uint16_t mode)
     if (mode > kMaxRenMode)
         return VI_ERROR_INV_MODE;
     std::lock_guard<std::mutex> io(m_ioMutex);
-    const Deadline deadline = Deadline::afterMs(snapshot().timeoutMs);
-    switch (mode) {
-    case VI_GPIB_REN_DEASSERT:
-    case VI_GPIB_REN_DEASSERT_GTL:
-    case VI_GPIB_REN_ADDRESS_GTL:
-        return m_transport->goToLocal(deadline);
-    case VI_GPIB_REN_ASSERT_ADDRESS:
-    case VI_GPIB_REN_ASSERT_ADDRESS_LLO:
-        return m_transport->goToRemote(deadline);
-    default:
-        // Asserting REN alone or local lockout has no core-channel call.
-        return VI_ERROR_NSUP_OPER;
-    }
+    return m_transport->gpibControlRen(mode, Deadline::afterMs(snapshot().timeoutMs));
 }
 
 ViStatus Session::setAttribute(ViAttr attribute, ViAttrState value)
 {
-    const bool socket = m_name.kind == ResourceKind::Socket;
     std::lock_guard<std::mutex> lock(m_attrMutex);
-    switch (attribute) {
-    case VI_ATTR_TMO_VALUE:
-        if (value > VI_TMO_INFINITE)
-            return VI_ERROR_NSUP_ATTR_STATE;
-        m_attrs.timeoutMs = static_cast<uint32_t>(value);
-        return VI_SUCCESS;
-    case VI_ATTR_TERMCHAR:
-        if (value > kMaxUint8)
-            return VI_ERROR_NSUP_ATTR_STATE;
-        m_attrs.termChar = static_cast<uint8_t>(value);
-        return VI_SUCCESS;
-    case VI_ATTR_TERMCHAR_EN:
-    case VI_ATTR_SEND_END_EN:
-    case VI_ATTR_SUPPRESS_END_EN:
-    case VI_ATTR_FILE_APPEND_EN: {
-        if (!isBoolean(value))
-            return VI_ERROR_NSUP_ATTR_STATE;
-        bool &field = attribute == VI_ATTR_TERMCHAR_EN     ? m_attrs.termCharEnabled
-                      : attribute == VI_ATTR_SEND_END_EN   ? m_attrs.sendEndEnabled
-                      : attribute == VI_ATTR_SUPPRESS_END_EN ? m_attrs.suppressEndEnabled
-                                                             : m_attrs.fileAppendEnabled;
-        field = isOn(value);
-        return VI_SUCCESS;
-    }
-    case VI_ATTR_IO_PROT:
-        if (value != VI_PROT_NORMAL && !(socket && value == VI_PROT_4882_STRS))
-            return VI_ERROR_NSUP_ATTR_STATE;
-        m_attrs.ioProtocol = static_cast<uint16_t>(value);
-        return VI_SUCCESS;
-    case VI_ATTR_RD_BUF_OPER_MODE:
-        if (value != VI_FLUSH_ON_ACCESS && value != VI_FLUSH_DISABLE)
-            return VI_ERROR_NSUP_ATTR_STATE;
-        m_attrs.readBufferMode = static_cast<uint16_t>(value);
-        return VI_SUCCESS;
-    case VI_ATTR_WR_BUF_OPER_MODE:
-        if (value != VI_FLUSH_ON_ACCESS && value != VI_FLUSH_WHEN_FULL)
-            return VI_ERROR_NSUP_ATTR_STATE;
-        m_attrs.writeBufferMode = static_cast<uint16_t>(value);
-        return VI_SUCCESS;
-    case VI_ATTR_TCPIP_NODELAY:
-    case VI_ATTR_TCPIP_KEEPALIVE: {
-        if (!socket)
-            return VI_ERROR_NSUP_ATTR;
-        if (!isBoolean(value))
-            return VI_ERROR_NSUP_ATTR_STATE;
-        const bool nodelay = attribute == VI_ATTR_TCPIP_NODELAY;
-        const ViStatus st = nodelay ? m_transport->setNoDelay(isOn(value)) : m_transport->setKeepAlive(isOn(value));
-        if (st == VI_SUCCESS)
-            (nodelay ? m_attrs.tcpNoDelay : m_attrs.tcpKeepAlive) = isOn(value);
-        return st;
-    }
-    case VI_ATTR_USER_DATA:
-        m_attrs.userData = value;
-        return VI_SUCCESS;
-    case VI_ATTR_RSRC_CLASS:
-    case VI_ATTR_RSRC_NAME:
-    case VI_ATTR_RSRC_IMPL_VERSION:
-    case VI_ATTR_RSRC_LOCK_STATE:
-    case VI_ATTR_RSRC_SPEC_VERSION:
-    case VI_ATTR_RSRC_MANF_NAME:
-    case VI_ATTR_RSRC_MANF_ID:
-    case VI_ATTR_RD_BUF_SIZE:
-    case VI_ATTR_WR_BUF_SIZE:
-    case VI_ATTR_RM_SESSION:
-    case VI_ATTR_INTF_TYPE:
-    case VI_ATTR_INTF_NUM:
-    case VI_ATTR_INTF_INST_NAME:
-    case VI_ATTR_TCPIP_ADDR:
-    case VI_ATTR_TCPIP_HOSTNAME:
-        return VI_ERROR_ATTR_READONLY;
-    case VI_ATTR_TCPIP_PORT:
-        return socket ? VI_ERROR_ATTR_READONLY : VI_ERROR_NSUP_ATTR;
-    case VI_ATTR_TCPIP_DEVICE_NAME:
-    case VI_ATTR_4882_COMPLIANT:
-    case VI_ATTR_TCPIP_IS_HISLIP:
-        return socket ? VI_ERROR_NSUP_ATTR : VI_ERROR_ATTR_READONLY;
-    default:
-        return VI_ERROR_NSUP_ATTR;
-    }
+    return setSessionAttribute(attribute, value, m_attrs, source());
 }
 
 ViStatus Session::getAttribute(ViAttr attribute, void *value)
 {
-    const bool socket = m_name.kind == ResourceKind::Socket;
-    const SessionAttributes a = snapshot();
-    switch (attribute) {
-    case VI_ATTR_TMO_VALUE:
-        putValue<ViUInt32>(value, a.timeoutMs);
-        return VI_SUCCESS;
-    case VI_ATTR_TERMCHAR:
-        putValue<ViUInt8>(value, a.termChar);
-        return VI_SUCCESS;
-    case VI_ATTR_TERMCHAR_EN:
-        putBoolean(value, a.termCharEnabled);
-        return VI_SUCCESS;
-    case VI_ATTR_SEND_END_EN:
-        putBoolean(value, a.sendEndEnabled);
-        return VI_SUCCESS;
-    case VI_ATTR_SUPPRESS_END_EN:
-        putBoolean(value, a.suppressEndEnabled);
-        return VI_SUCCESS;
-    case VI_ATTR_FILE_APPEND_EN:
-        putBoolean(value, a.fileAppendEnabled);
-        return VI_SUCCESS;
-    case VI_ATTR_IO_PROT:
-        putValue<ViUInt16>(value, a.ioProtocol);
-        return VI_SUCCESS;
-    case VI_ATTR_RD_BUF_OPER_MODE:
-        putValue<ViUInt16>(value, a.readBufferMode);
-        return VI_SUCCESS;
-    case VI_ATTR_WR_BUF_OPER_MODE:
-        putValue<ViUInt16>(value, a.writeBufferMode);
-        return VI_SUCCESS;
-    case VI_ATTR_RD_BUF_SIZE:
-        putValue<ViUInt32>(value, a.readBufferSize);
-        return VI_SUCCESS;
-    case VI_ATTR_WR_BUF_SIZE:
-        putValue<ViUInt32>(value, a.writeBufferSize);
-        return VI_SUCCESS;
-    case VI_ATTR_USER_DATA:
-        putValue<ViUInt64>(value, a.userData);
-        return VI_SUCCESS;
-    case VI_ATTR_RSRC_CLASS:
-        putString(value, m_name.resourceClass());
-        return VI_SUCCESS;
-    case VI_ATTR_RSRC_NAME:
-        putString(value, m_name.canonical());
-        return VI_SUCCESS;
-    case VI_ATTR_RSRC_IMPL_VERSION:
-        putValue<ViVersion>(value, kImplementationVersion);
-        return VI_SUCCESS;
-    case VI_ATTR_RSRC_SPEC_VERSION:
-        putValue<ViVersion>(value, static_cast<ViVersion>(VI_SPEC_VERSION));
-        return VI_SUCCESS;
-    case VI_ATTR_RSRC_LOCK_STATE:
-        putValue<ViAccessMode>(value, m_exclusiveLock ? VI_EXCLUSIVE_LOCK : VI_NO_LOCK);
-        return VI_SUCCESS;
-    case VI_ATTR_RSRC_MANF_NAME:
-        putString(value, kManufacturerName);
-        return VI_SUCCESS;
-    case VI_ATTR_RSRC_MANF_ID:
-        putValue<ViUInt16>(value, 0);
-        return VI_SUCCESS;
-    case VI_ATTR_RM_SESSION:
-        putValue<ViSession>(value, m_rm);
-        return VI_SUCCESS;
-    case VI_ATTR_INTF_TYPE:
-        putValue<ViUInt16>(value, VI_INTF_TCPIP);
-        return VI_SUCCESS;
-    case VI_ATTR_INTF_NUM:
-        putValue<ViUInt16>(value, m_name.board);
-        return VI_SUCCESS;
-    case VI_ATTR_INTF_INST_NAME:
-        putString(value, kInterfaceName + std::to_string(m_name.board));
-        return VI_SUCCESS;
-    case VI_ATTR_TCPIP_ADDR:
-        putString(value, m_transport->peerAddress());
-        return VI_SUCCESS;
-    case VI_ATTR_TCPIP_HOSTNAME:
-        putString(value, isDottedIpv4(m_name.host) ? std::string() : m_name.host);
-        return VI_SUCCESS;
-    case VI_ATTR_TCPIP_PORT:
-        if (!socket)
-            return VI_ERROR_NSUP_ATTR;
-        putValue<ViUInt16>(value, m_name.port);
-        return VI_SUCCESS;
-    case VI_ATTR_TCPIP_NODELAY:
-    case VI_ATTR_TCPIP_KEEPALIVE:
-        if (!socket)
-            return VI_ERROR_NSUP_ATTR;
-        putBoolean(value, attribute == VI_ATTR_TCPIP_NODELAY ? a.tcpNoDelay : a.tcpKeepAlive);
-        return VI_SUCCESS;
-    case VI_ATTR_TCPIP_DEVICE_NAME:
-        if (socket)
-            return VI_ERROR_NSUP_ATTR;
-        putString(value, m_name.deviceName);
-        return VI_SUCCESS;
-    case VI_ATTR_4882_COMPLIANT:
-        if (socket)
-            return VI_ERROR_NSUP_ATTR;
-        putBoolean(value, true);
-        return VI_SUCCESS;
-    case VI_ATTR_TCPIP_IS_HISLIP:
-        if (socket)
-            return VI_ERROR_NSUP_ATTR;
-        putBoolean(value, false);
-        return VI_SUCCESS;
-    default:
-        return VI_ERROR_NSUP_ATTR;
-    }
+    return getSessionAttribute(attribute, snapshot(), source(), value);
 }
 
 } // namespace lanvisa

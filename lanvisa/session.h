@@ -4,6 +4,7 @@
 #ifndef QUARNEL_LANVISA_SESSION_H
 #define QUARNEL_LANVISA_SESSION_H
 
+#include "attributes.h"
 #include "deadline.h"
 #include "formatio.h"
 #include "rsrcname.h"
@@ -16,33 +17,10 @@
 
 namespace lanvisa {
 
-constexpr uint32_t kDefaultTimeoutMs = 2000;
-constexpr uint32_t kDefaultFormatBufferSize = 4096;
 /// Largest formatted buffer viSetBuf accepts.
 constexpr uint32_t kMaxFormatBufferSize = 16 * 1024 * 1024;
 /// Chunk used by viReadToFile: its memory stays this small whatever the count.
 constexpr size_t kFileChunkSize = 1024 * 1024;
-constexpr ViVersion kImplementationVersion = 0x00100000; // 1.0.0
-constexpr char kManufacturerName[] = "Quarnel LAN VISA";
-
-/// The attributes a session keeps (VISA defaults, SOCKET ones set by the constructor).
-struct SessionAttributes
-{
-    uint32_t timeoutMs = kDefaultTimeoutMs;
-    uint8_t termChar = '\n';
-    bool termCharEnabled = false;
-    bool sendEndEnabled = true;
-    bool suppressEndEnabled = false;
-    bool fileAppendEnabled = false;
-    bool tcpNoDelay = true;
-    bool tcpKeepAlive = false;
-    uint16_t ioProtocol = VI_PROT_NORMAL;
-    uint16_t readBufferMode = VI_FLUSH_DISABLE;
-    uint16_t writeBufferMode = VI_FLUSH_WHEN_FULL;
-    uint32_t readBufferSize = kDefaultFormatBufferSize;
-    uint32_t writeBufferSize = kDefaultFormatBufferSize;
-    uint64_t userData = 0;
-};
 
 class Session
 {
@@ -80,13 +58,12 @@ private:
     ViStatus flushWriteBuffer(size_t bytes, bool end, const Deadline &deadline);
     ViStatus bufferFormatted(const char *format, VaArgs &args, const SessionAttributes &a, const Deadline &deadline);
     ViStatus scanMessage(const char *format, VaArgs &args, const SessionAttributes &a, const Deadline &deadline);
-    ViStatus readStbBy4882Strings(const SessionAttributes &a, uint16_t &status);
+    AttributeSource source() const { return AttributeSource{m_rm, m_name, *m_transport}; }
 
     const ViSession m_rm;
     ViSession m_handle = VI_NULL;
     const ResourceName m_name;
     std::unique_ptr<Transport> m_transport;
-    bool m_exclusiveLock = false;
     bool m_open = false;
 
     std::mutex m_ioMutex;           ///< one operation at a time
@@ -95,7 +72,7 @@ private:
     std::string m_writeBuffer;      ///< viPrintf data not yet sent (under m_ioMutex)
 };
 
-/// Transport for a parsed resource name (VXI-11 or SOCKET); nullptr for HiSLIP.
+/// Transport for a parsed resource name.
 std::unique_ptr<Transport> makeTransport(const ResourceName &name);
 
 } // namespace lanvisa

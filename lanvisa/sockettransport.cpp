@@ -3,12 +3,16 @@
 #include "resolver.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace lanvisa {
 
 namespace {
 /// Reads at least this large go straight from the socket to the caller.
 constexpr size_t kDirectReadThreshold = 64 * 1024;
+constexpr char kStbQuery[] = "*STB?\n";
+constexpr size_t kStbReplyMax = 64;
+constexpr long kMaxStatusByte = 255;
 } // namespace
 
 SocketTransport::SocketTransport(const ResourceName &name) : m_name(name) {}
@@ -133,10 +137,38 @@ ViStatus SocketTransport::clear(const Deadline &)
     return m_conn.discardPending();
 }
 
-ViStatus SocketTransport::readStb(const Deadline &, uint8_t &) { return VI_ERROR_INV_SETUP; }
+bool SocketTransport::acceptsIoProtocol(uint16_t protocol) const
+{
+    return protocol == VI_PROT_NORMAL || protocol == VI_PROT_4882_STRS;
+}
 
-ViStatus SocketTransport::goToLocal(const Deadline &) { return VI_ERROR_NSUP_OPER; }
+ViStatus SocketTransport::readStb(const Deadline &deadline, uint16_t ioProtocol, uint8_t &stb)
+{
+    if (ioProtocol != VI_PROT_4882_STRS)
+        return VI_ERROR_INV_SETUP;
+    size_t written = 0;
+    ViStatus st = write(reinterpret_cast<const uint8_t *>(kStbQuery), sizeof kStbQuery - 1, true, deadline, written);
+    if (st != VI_SUCCESS)
+        return st;
+    const ReadRules line{true, '\n', false};
+    char reply[kStbReplyMax + 1] = {};
+    size_t got = 0;
+    while (got < kStbReplyMax) {
+        const ChunkResult r = readChunk(reinterpret_cast<uint8_t *>(reply) + got, kStbReplyMax - got, line, deadline);
+        got += r.count;
+        if (r.status != VI_SUCCESS)
+            return r.status;
+        if (r.termChar)
+            break;
+    }
+    char *end = nullptr;
+    const long value = std::strtol(reply, &end, 10);
+    if (end == reply || value < 0 || value > kMaxStatusByte)
+        return VI_ERROR_IO;
+    stb = static_cast<uint8_t>(value);
+    return VI_SUCCESS;
+}
 
-ViStatus SocketTransport::goToRemote(const Deadline &) { return VI_ERROR_NSUP_OPER; }
+ViStatus SocketTransport::gpibControlRen(uint16_t, const Deadline &) { return VI_ERROR_NSUP_OPER; }
 
 } // namespace lanvisa

@@ -29,13 +29,18 @@ public:
     ViStatus write(const uint8_t *data, size_t size, bool end, const Deadline &deadline, size_t &written) override;
     ChunkResult readChunk(uint8_t *buf, size_t max, const ReadRules &rules, const Deadline &deadline) override;
     ViStatus clear(const Deadline &deadline) override;
-    ViStatus readStb(const Deadline &deadline, uint8_t &stb) override;
-    ViStatus goToLocal(const Deadline &deadline) override;
-    ViStatus goToRemote(const Deadline &deadline) override;
+    /// Only with VI_PROT_4882_STRS: "*STB?" is sent and its reply parsed.
+    ViStatus readStb(const Deadline &deadline, uint16_t ioProtocol, uint8_t &stb) override;
+    /// A raw socket has no remote/local state: VI_ERROR_NSUP_OPER.
+    ViStatus gpibControlRen(uint16_t mode, const Deadline &deadline) override;
     bool hasEnd() const override { return false; }
     std::string peerAddress() const override { return m_conn.peerAddress(); }
     ViStatus setNoDelay(bool on) override { return m_conn.setNoDelay(on); }
     ViStatus setKeepAlive(bool on) override { return m_conn.setKeepAlive(on); }
+    bool acceptsIoProtocol(uint16_t protocol) const override;
+    /// No END on a raw socket: replies end at the LF, and END is not looked
+    /// for (a pause is no message end). Blocks are still read whole.
+    ReadDefaults readDefaults() const override { return ReadDefaults{true, true}; }
 
 private:
     ViStatus skipRestOfMessage(const ReadRules &rules, const Deadline &deadline);

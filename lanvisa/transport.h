@@ -1,5 +1,5 @@
 // The transport interface: what a session needs from one kind of instrument
-// link. VXI-11 and raw SOCKET implement it; HiSLIP and USBTMC would too.
+// link. VXI-11, HiSLIP and raw SOCKET implement it; USBTMC would too.
 // Every call takes the operation's deadline, so a VISA time-out is one budget
 // for the whole operation however many wire exchanges it needs.
 #ifndef QUARNEL_LANVISA_TRANSPORT_H
@@ -33,6 +33,23 @@ struct ChunkResult
     bool termChar = false;
 };
 
+/// Attribute defaults that differ from VISA's for a kind of link.
+struct ReadDefaults
+{
+    bool termCharEnabled = false;
+    bool suppressEndEnabled = false;
+};
+
+/// What the session reports about the link through attributes.
+struct LinkInfo
+{
+    bool exclusiveLock = false;
+    /// HiSLIP only: negotiated version in VISA form (0x00100000 = 1.0) and the
+    /// largest message accepted from the server, in KiB.
+    ViVersion hislipVersion = 0;
+    uint32_t maxMessageKb = 0;
+};
+
 class Transport
 {
 public:
@@ -50,9 +67,10 @@ public:
     virtual ChunkResult readChunk(uint8_t *buf, size_t max, const ReadRules &rules, const Deadline &deadline) = 0;
     /// Device clear; also drops input that belongs to earlier requests.
     virtual ViStatus clear(const Deadline &deadline) = 0;
-    virtual ViStatus readStb(const Deadline &deadline, uint8_t &stb) = 0;
-    virtual ViStatus goToLocal(const Deadline &deadline) = 0;
-    virtual ViStatus goToRemote(const Deadline &deadline) = 0;
+    /// Status byte; `ioProtocol` is the session's VI_ATTR_IO_PROT.
+    virtual ViStatus readStb(const Deadline &deadline, uint16_t ioProtocol, uint8_t &stb) = 0;
+    /// viGpibControlREN with a mode of 0..6 (VI_GPIB_REN_*).
+    virtual ViStatus gpibControlRen(uint16_t mode, const Deadline &deadline) = 0;
     /// True when the protocol marks message ends (END); false for raw sockets.
     virtual bool hasEnd() const = 0;
     /// Dotted address of the instrument once connected.
@@ -60,6 +78,10 @@ public:
     /// Socket options; transports without them report VI_ERROR_NSUP_ATTR.
     virtual ViStatus setNoDelay(bool) { return VI_ERROR_NSUP_ATTR; }
     virtual ViStatus setKeepAlive(bool) { return VI_ERROR_NSUP_ATTR; }
+    /// VI_ATTR_IO_PROT values the link can honour.
+    virtual bool acceptsIoProtocol(uint16_t protocol) const { return protocol == VI_PROT_NORMAL; }
+    virtual ReadDefaults readDefaults() const { return ReadDefaults(); }
+    virtual LinkInfo info() const { return LinkInfo(); }
 };
 
 } // namespace lanvisa

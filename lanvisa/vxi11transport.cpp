@@ -111,6 +111,7 @@ ViStatus Vxi11Transport::open(const Deadline &deadline, bool exclusiveLock)
     }
     m_lid = resp.lid;
     m_linked = true;
+    m_locked = exclusiveLock;
     // Never trust the announced size blindly: 0 means "unknown", huge is capped.
     m_maxRecvSize = resp.maxRecvSize == 0 ? kFallbackMaxRecvSize : std::min(resp.maxRecvSize, kMaxWriteChunk);
     return VI_SUCCESS;
@@ -123,6 +124,7 @@ void Vxi11Transport::close()
         coreCall(p::CoreProc::DestroyLink, p::DeviceLink{m_lid}, Deadline::afterMs(kCloseTimeoutMs), err);
     }
     m_linked = false;
+    m_locked = false;
     m_core.close();
 }
 
@@ -239,17 +241,30 @@ ViStatus Vxi11Transport::deviceErrorCall(p::CoreProc proc, const Deadline &deadl
 
 ViStatus Vxi11Transport::clear(const Deadline &deadline) { return deviceErrorCall(p::CoreProc::DeviceClear, deadline); }
 
-ViStatus Vxi11Transport::goToLocal(const Deadline &deadline)
+ViStatus Vxi11Transport::gpibControlRen(uint16_t mode, const Deadline &deadline)
 {
-    return deviceErrorCall(p::CoreProc::DeviceLocal, deadline);
+    switch (mode) {
+    case VI_GPIB_REN_DEASSERT:
+    case VI_GPIB_REN_DEASSERT_GTL:
+    case VI_GPIB_REN_ADDRESS_GTL:
+        return deviceErrorCall(p::CoreProc::DeviceLocal, deadline);
+    case VI_GPIB_REN_ASSERT_ADDRESS:
+    case VI_GPIB_REN_ASSERT_ADDRESS_LLO:
+        return deviceErrorCall(p::CoreProc::DeviceRemote, deadline);
+    default:
+        // Asserting REN alone or local lockout has no core-channel call.
+        return VI_ERROR_NSUP_OPER;
+    }
 }
 
-ViStatus Vxi11Transport::goToRemote(const Deadline &deadline)
+LinkInfo Vxi11Transport::info() const
 {
-    return deviceErrorCall(p::CoreProc::DeviceRemote, deadline);
+    LinkInfo i;
+    i.exclusiveLock = m_locked;
+    return i;
 }
 
-ViStatus Vxi11Transport::readStb(const Deadline &deadline, uint8_t &stb)
+ViStatus Vxi11Transport::readStb(const Deadline &deadline, uint16_t, uint8_t &stb)
 {
     std::vector<uint8_t> head;
     size_t offset = 0;

@@ -36,11 +36,11 @@ public:
     ViStatus write(const uint8_t *data, size_t size, bool end, const Deadline &deadline, size_t &written) override;
     ChunkResult readChunk(uint8_t *buf, size_t max, const ReadRules &rules, const Deadline &deadline) override;
     ViStatus clear(const Deadline &deadline) override;
-    ViStatus readStb(const Deadline &deadline, uint8_t &stb) override;
-    ViStatus goToLocal(const Deadline &deadline) override;
-    ViStatus goToRemote(const Deadline &deadline) override;
+    ViStatus readStb(const Deadline &deadline, uint16_t ioProtocol, uint8_t &stb) override;
+    ViStatus gpibControlRen(uint16_t mode, const Deadline &deadline) override;
     bool hasEnd() const override { return true; }
     std::string peerAddress() const override { return m_core.peerAddress(); }
+    LinkInfo info() const override;
 
     uint32_t maxRecvSize() const { return m_maxRecvSize; }
 
@@ -59,6 +59,7 @@ private:
     RpcChannel m_rpc;
     int32_t m_lid = 0;
     bool m_linked = false;
+    bool m_locked = false;
     uint32_t m_maxRecvSize = kFallbackMaxRecvSize;
 };
 

@@ -14,6 +14,7 @@ constexpr uint32_t kPmapVersion = 2;
 constexpr uint16_t kPmapPort = 111;
 constexpr uint32_t kPmapProcNull = 0;
 constexpr uint32_t kPmapProcGetPort = 3;
+constexpr uint32_t kPmapProcDump = 4;
 constexpr uint32_t kIpProtoTcp = 6;
 constexpr uint32_t kIpProtoUdp = 17;
 

@@ -16,6 +16,8 @@ constexpr uint32_t kDeviceCoreProgram = 0x0607AF;
 constexpr uint32_t kDeviceAsyncProgram = 0x0607B0;
 constexpr uint32_t kDeviceIntrProgram = 0x0607B1;
 constexpr uint32_t kDeviceCoreVersion = 1;
+/// The abort channel's one procedure (DEVICE_ASYNC).
+constexpr uint32_t kDeviceAbortProc = 1;
 
 enum class CoreProc : uint32_t {
     CreateLink = 10,

@@ -1,0 +1,16 @@
+// The raw SCPI socket of each instrument address: program messages end at LF,
+// replies go out as they are, with no framing of their own.
+#ifndef QUARNEL_BENCH_RAWSOCKET_H
+#define QUARNEL_BENCH_RAWSOCKET_H
+
+#include "network.h"
+
+namespace quarnel {
+namespace bench {
+
+void serveRawSocket(const ServerContext &ctx, int fd, Instrument instrument, int connection);
+
+} // namespace bench
+} // namespace quarnel
+
+#endif
