@@ -64,35 +64,52 @@ ViStatus HislipTransport::open(const Deadline &deadline, bool exclusiveLock)
     ViStatus st = resolveIpv4(m_name.host, deadline, addresses);
     if (st == VI_SUCCESS)
         st = m_sync.connection().connect(addresses, m_name.port, deadline);
-    if (st == VI_SUCCESS) {
-        m_sync.connection().setNoDelay(true);
+    if (st == VI_SUCCESS)
         st = initialize(deadline);
-    }
     if (st == VI_SUCCESS)
         st = m_async.connection().connect(addresses, m_name.port, deadline);
+    if (st == VI_SUCCESS)
+        st = setUpAsync(deadline, exclusiveLock);
     if (st != VI_SUCCESS) {
         fail();
         return openStatus(st);
     }
+    return VI_SUCCESS;
+}
+
+ViStatus HislipTransport::openOver(int syncFd, int asyncFd, const Deadline &deadline)
+{
+    m_sync.connection().adopt(syncFd);
+    m_async.connection().adopt(asyncFd);
+    ViStatus st = initialize(deadline);
+    if (st == VI_SUCCESS)
+        st = setUpAsync(deadline, false);
+    if (st != VI_SUCCESS)
+        fail();
+    return st;
+}
+
+ViStatus HislipTransport::setUpAsync(const Deadline &deadline, bool exclusiveLock)
+{
+    m_sync.connection().setNoDelay(true);
     m_async.connection().setNoDelay(true);
     m_open = true;
     hs::Header h;
-    st = asyncExchange(hs::Type::AsyncInitialize, 0, m_sessionId, {}, hs::Type::AsyncInitializeResponse, deadline, h);
+    ViStatus st =
+        asyncExchange(hs::Type::AsyncInitialize, 0, m_sessionId, {}, hs::Type::AsyncInitializeResponse, deadline, h);
     std::string size;
     if (st == VI_SUCCESS)
         st = asyncExchange(hs::Type::AsyncMaximumMessageSize, 0, 0, hs::encodeMaximumSize(kClientMaxMessageSize),
                            hs::Type::AsyncMaximumMessageSizeResponse, deadline, h, &size);
     uint64_t serverMax = 0;
-    if (st == VI_SUCCESS) {
-        const auto *bytes = reinterpret_cast<const uint8_t *>(size.data());
-        if (!hs::decodeMaximumSize(quarnel::protocol::ByteView(bytes, size.size()), serverMax))
-            st = VI_ERROR_IO;
-        // The maximum counts the header; a server too small for any payload is no server.
-        else if (serverMax <= hs::kHeaderSize)
-            st = VI_ERROR_IO;
-        else
-            m_maxPayload = serverMax - hs::kHeaderSize;
-    }
+    const auto *bytes = reinterpret_cast<const uint8_t *>(size.data());
+    // The maximum counts the header; a server too small for any payload is no server.
+    if (st == VI_SUCCESS &&
+        (!hs::decodeMaximumSize(quarnel::protocol::ByteView(bytes, size.size()), serverMax) ||
+         serverMax <= hs::kHeaderSize))
+        st = VI_ERROR_IO;
+    if (st == VI_SUCCESS)
+        m_maxPayload = serverMax - hs::kHeaderSize;
     if (st == VI_SUCCESS && exclusiveLock) {
         st = asyncExchange(hs::Type::AsyncLock, hs::kLockRequest, deadline.remainingMs(), {},
                            hs::Type::AsyncLockResponse, deadline, h);
@@ -100,11 +117,7 @@ ViStatus HislipTransport::open(const Deadline &deadline, bool exclusiveLock)
             st = h.control == hs::kLockFailure ? VI_ERROR_RSRC_LOCKED : VI_ERROR_IO;
         m_locked = st == VI_SUCCESS;
     }
-    if (st != VI_SUCCESS) {
-        fail();
-        return openStatus(st);
-    }
-    return VI_SUCCESS;
+    return st;
 }
 
 ViStatus HislipTransport::initialize(const Deadline &deadline)

@@ -36,6 +36,8 @@ public:
     ~HislipTransport() override;
 
     ViStatus open(const Deadline &deadline, bool exclusiveLock) override;
+    /// The same set-up over two sockets already connected to a server (fuzzing).
+    ViStatus openOver(int syncFd, int asyncFd, const Deadline &deadline);
     void close() override;
     ViStatus write(const uint8_t *data, size_t size, bool end, const Deadline &deadline, size_t &written) override;
     ChunkResult readChunk(uint8_t *buf, size_t max, const ReadRules &rules, const Deadline &deadline) override;
@@ -48,6 +50,8 @@ public:
 
 private:
     ViStatus initialize(const Deadline &deadline);
+    /// AsyncInitialize, the maximum size exchange and the lock, if asked for.
+    ViStatus setUpAsync(const Deadline &deadline, bool exclusiveLock);
     /// Sends one asynchronous request and waits for its response of type `expected`.
     ViStatus asyncExchange(quarnel::protocol::hislip::Type request, uint8_t control, uint32_t parameter,
                            const std::vector<uint8_t> &payload, quarnel::protocol::hislip::Type expected,

@@ -22,6 +22,7 @@
 #include <QStandardPaths>
 #include <QtTest>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 
@@ -75,6 +76,7 @@ struct Config
     bool scopeRf = false;
     bool hdmi = false;
     int passes = 3;
+    bool hislip = false;  // every instrument over HiSLIP instead of VXI-11
 };
 
 struct PassValues
@@ -100,7 +102,9 @@ public:
                                                                {"SaIp", qb::Instrument::SpectrumAnalyzer},
                                                                {"VaIp", qb::Instrument::VideoAnalyzer}};
         for (const auto& r : rsrc)
-            child<QLineEdit>(w.get(), r.first)->setText(QString::fromStdString(bench.resourceString(r.second)));
+            child<QLineEdit>(w.get(), r.first)
+                ->setText(QString::fromStdString(c.hislip ? bench.hislipResourceString(r.second)
+                                                          : bench.resourceString(r.second)));
         child<QComboBox>(w.get(), "OsTyp")->setCurrentIndex(c.osTyp);
         child<QCheckBox>(w.get(), "SaIfDem")->setChecked(c.scopeRf);
         if (child<QCheckBox>(w.get(), "VaHdmi")->isChecked() != c.hdmi)
@@ -212,22 +216,27 @@ private slots:
         QTest::addColumn<int>("osTyp");
         QTest::addColumn<bool>("scopeRf");
         QTest::addColumn<bool>("hdmi");
+        QTest::addColumn<bool>("hislip");
         for (int fam : {0, 1})
             for (bool scopeRf : {false, true})
                 for (bool hdmi : {false, true})
                     QTest::addRow("%s/%s/%s", fam == 0 ? "first" : "second", scopeRf ? "ch3" : "analyzer",
                                   hdmi ? "hdmi" : "nohdmi")
-                        << fam << scopeRf << hdmi;
+                        << fam << scopeRf << hdmi << false;
+        // The three Inits (go-to-local included) and the series over HiSLIP.
+        QTest::addRow("first/analyzer/hdmi/hislip") << 0 << false << true << true;
+        QTest::addRow("second/ch3/hdmi/hislip") << 1 << true << true << true;
     }
     void delaysMatchGroundTruth()
     {
         QFETCH(int, osTyp);
         QFETCH(bool, scopeRf);
         QFETCH(bool, hdmi);
+        QFETCH(bool, hislip);
         qb::Options opt = qb::testOptions();
         opt.seed = 11 + osTyp * 4 + scopeRf * 2 + hdmi;
         Rig rig(opt);
-        QVERIFY(rig.open({osTyp, scopeRf, hdmi, 4}));
+        QVERIFY(rig.open({osTyp, scopeRf, hdmi, 4, hislip}));
         Modals modals;
         rig.start();
         QVERIFY(modals.messages.isEmpty());
@@ -259,6 +268,10 @@ private slots:
         for (QRgb c : {qRgb(0, 0, 255), qRgb(255, 255, 0), qRgb(255, 0, 0), qRgb(0, 0, 0)})
             QVERIFY2(ink.value(c) > 200, qPrintable(QString("colour %1: %2").arg(c, 0, 16).arg(ink.value(c))));
         QCOMPARE(pts, int(truth.back().points));
+        const std::vector<qb::LogEntry> log = rig.bench.log(qb::Instrument::Oscilloscope);
+        QVERIFY(std::all_of(log.begin(), log.end(), [&](const qb::LogEntry& e) {
+            return (e.transport == qb::Transport::HiSlip) == hislip;
+        }));
         QCOMPARE(rig.last(qb::Instrument::Oscilloscope), QString(osTyp == 0 ? "RUNC;*OPC?\n" : "RUN;*OPC?\n"));
         QCOMPARE(rig.last(qb::Instrument::SpectrumAnalyzer), QString("INIT:CONT ON;*OPC?\n"));
     }
