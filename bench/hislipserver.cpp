@@ -306,14 +306,16 @@ private:
             const hs::Type type = at + n == size && !withoutEnd ? hs::Type::DataEnd : hs::Type::Data;
             uint8_t header[hs::kHeaderSize];
             hs::encodeHeader(header, hs::Header{static_cast<uint8_t>(type), 0, id, n});
-            if (!sendAll(fd, header, sizeof header))
-                return false;
-            for (size_t k = 0; k < n;) {
+            // The header leaves with the first piece: one segment for a short reply.
+            iovec pieces[2] = {{header, sizeof header}, {nullptr, 0}};
+            for (size_t k = 0; k < n || pieces[0].iov_len > 0;) {
                 const size_t piece = std::min({n - k, kSendPiece, limit - (at + k)});
-                if (piece == 0)
-                    return false; // scripted: the connection breaks here
-                if (!sendAll(fd, base + at + k, piece))
+                pieces[1] = {const_cast<char *>(base + at + k), piece};
+                if (!sendAllv(fd, pieces[0].iov_len ? pieces : pieces + 1, pieces[0].iov_len ? 2 : 1))
                     return false;
+                if (piece == 0 && k < n)
+                    return false; // scripted: the connection breaks here
+                pieces[0].iov_len = 0;
                 k += piece;
             }
             at += n;

@@ -1,5 +1,5 @@
 // Benchmark: float32 trace blocks (80 kB and 40 MB) and a small query round
-// trip through liblanvisa.so over VXI-11 and SOCKET, next to a plain recv loop
+// trip through liblanvisa.so over VXI-11, HiSLIP and SOCKET, next to a plain recv loop
 // on a raw socket (the physical limit) and pyvisa + pyvisa-py, all against the
 // same in-process bench acquisition. The plain loop and the library take
 // turns (one 40 MB read, or ten short ones, or fifty queries at a time) in an
@@ -268,15 +268,16 @@ int main(int argc, char **argv)
         return 1;
     }
     const b::Instrument os = b::Instrument::Oscilloscope;
-    ViSession rm = VI_NULL, vxi = VI_NULL, sock = VI_NULL;
+    ViSession rm = VI_NULL, vxi = VI_NULL, sock = VI_NULL, hislip = VI_NULL;
     viOpenDefaultRM(&rm);
     if (viOpen(rm, bench.resourceString(os).c_str(), VI_NO_LOCK, kTimeoutMs, &vxi) != VI_SUCCESS ||
-        viOpen(rm, bench.socketResourceString(os).c_str(), VI_NO_LOCK, kTimeoutMs, &sock) != VI_SUCCESS) {
+        viOpen(rm, bench.socketResourceString(os).c_str(), VI_NO_LOCK, kTimeoutMs, &sock) != VI_SUCCESS ||
+        viOpen(rm, bench.hislipResourceString(os).c_str(), VI_NO_LOCK, kTimeoutMs, &hislip) != VI_SUCCESS) {
         std::fprintf(stderr, "cannot open the bench's oscilloscope\n");
         return 1;
     }
-    viSetAttribute(vxi, VI_ATTR_TMO_VALUE, kTimeoutMs);
-    viSetAttribute(sock, VI_ATTR_TMO_VALUE, kTimeoutMs);
+    for (ViSession vi : {vxi, sock, hislip})
+        viSetAttribute(vi, VI_ATTR_TMO_VALUE, kTimeoutMs);
     PlainSocket plain(bench.address(os), bench.options().rawPort);
     // The program parks a trace under $XDG_RUNTIME_DIR when it has one, else
     // in the temporary folder.
@@ -337,10 +338,12 @@ int main(int argc, char **argv)
         ways.add("plain recv loop (raw socket)", [&] { return plain.send(kBlockCommand) && plain.readBlock(raw); });
         ways.add("lanvisa SOCKET viRead", [&] { return libReadBlock(sock, buf); });
         ways.add("lanvisa VXI-11 viRead", [&] { return libReadBlock(vxi, buf); });
+        ways.add("lanvisa HiSLIP viRead", [&] { return libReadBlock(hislip, buf); });
         Contenders fileWays;
         fileWays.add("plain recv loop (raw socket)", [&] { return plain.send(kBlockCommand) && plain.readBlock(raw); });
         fileWays.add("lanvisa SOCKET program way (file)", [&] { return libReadBlockToFile(sock, file); });
         fileWays.add("lanvisa VXI-11 program way (file)", [&] { return libReadBlockToFile(vxi, file); });
+        fileWays.add("lanvisa HiSLIP program way (file)", [&] { return libReadBlockToFile(hislip, file); });
         for (Contenders *c : {&ways, &fileWays}) {
             if (large)
                 c->runRounds(reps);
@@ -390,6 +393,7 @@ int main(int argc, char **argv)
         queries.add("plain socket send + recv", [&] { return plain.send(kSmallQuery) && plain.readLine(line); });
         queries.add("lanvisa SOCKET viQueryf", [&] { return queryOk(sock, kSmallQuery); });
         queries.add("lanvisa VXI-11 viQueryf", [&] { return queryOk(vxi, kSmallQuery); });
+        queries.add("lanvisa HiSLIP viQueryf", [&] { return queryOk(hislip, kSmallQuery); });
         queries.runRounds(qReps / 50, 50);
         if (pinned)
             oneCore.leave();
