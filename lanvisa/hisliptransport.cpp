@@ -111,8 +111,9 @@ ViStatus HislipTransport::setUpAsync(const Deadline &deadline, bool exclusiveLoc
     if (st == VI_SUCCESS)
         m_maxPayload = serverMax - hs::kHeaderSize;
     if (st == VI_SUCCESS && exclusiveLock) {
+        // The server's lock wait runs out first; its answer gets a grace period.
         st = asyncExchange(hs::Type::AsyncLock, hs::kLockRequest, deadline.remainingMs(), {},
-                           hs::Type::AsyncLockResponse, deadline, h);
+                           hs::Type::AsyncLockResponse, deadline.extendedBy(kReplyGraceMs), h);
         if (st == VI_SUCCESS && h.control != hs::kLockSuccess)
             st = h.control == hs::kLockFailure ? VI_ERROR_RSRC_LOCKED : VI_ERROR_IO;
         m_locked = st == VI_SUCCESS;

@@ -29,6 +29,9 @@ public:
     static constexpr uint64_t kClientMaxMessageSize = 256ull << 20;
     /// Payload per message when the server announces nothing usable.
     static constexpr uint64_t kFallbackMaxMessageSize = 1u << 20;
+    /// Extra wait past the deadline for the server's answer to a lock request
+    /// that waited as long as the deadline allowed.
+    static constexpr uint32_t kReplyGraceMs = 500;
     /// Budget for releasing a lock on close.
     static constexpr uint32_t kCloseTimeoutMs = 1000;
 

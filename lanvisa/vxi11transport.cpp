@@ -100,7 +100,8 @@ ViStatus Vxi11Transport::open(const Deadline &deadline, bool exclusiveLock)
     parms.lockTimeout = exclusiveLock ? deadline.remainingMs() : 0;
     parms.device = m_name.deviceName;
     p::CreateLinkResp resp;
-    st = coreCall(p::CoreProc::CreateLink, parms, deadline, resp);
+    // A lock wait runs out on the server first; its "locked" answer gets the grace period.
+    st = coreCall(p::CoreProc::CreateLink, parms, exclusiveLock ? deadline.extendedBy(kReplyGraceMs) : deadline, resp);
     if (st != VI_SUCCESS) {
         m_core.close();
         return st == VI_ERROR_IO ? VI_ERROR_RSRC_NFOUND : st;

@@ -509,6 +509,23 @@ TEST_P(BenchTest, SessionsAttributesAndErrors)
     EXPECT_EQ(viOpen(m_rm, resource(b::Instrument::Oscilloscope).c_str(), VI_SHARED_LOCK, kOpenTimeoutMs, &vi),
               VI_ERROR_INV_ACC_MODE);
     EXPECT_EQ(viWrite(m_rm, reinterpret_cast<ViConstBuf>(idn), 6, VI_NULL), VI_ERROR_NSUP_OPER);
+    if (GetParam() != Proto::Socket) {
+        // The exclusive lock: held by this session, refused to a second one
+        // over either protocol until it closes.
+        ViSession holder = VI_NULL, other = VI_NULL;
+        ASSERT_EQ(viOpen(m_rm, resource(b::Instrument::VideoAnalyzer).c_str(), VI_EXCLUSIVE_LOCK, 500, &holder),
+                  VI_SUCCESS);
+        ViAccessMode lockState = VI_NO_LOCK;
+        EXPECT_EQ(viGetAttribute(holder, VI_ATTR_RSRC_LOCK_STATE, &lockState), VI_SUCCESS);
+        EXPECT_EQ(lockState, ViAccessMode(VI_EXCLUSIVE_LOCK));
+        for (const std::string &r : {s_bench->resourceString(b::Instrument::VideoAnalyzer),
+                                     s_bench->hislipResourceString(b::Instrument::VideoAnalyzer)})
+            EXPECT_EQ(viOpen(m_rm, r.c_str(), VI_EXCLUSIVE_LOCK, 200, &other), VI_ERROR_RSRC_LOCKED) << r;
+        viClose(holder);
+        ASSERT_EQ(viOpen(m_rm, resource(b::Instrument::VideoAnalyzer).c_str(), VI_EXCLUSIVE_LOCK, 500, &other),
+                  VI_SUCCESS);
+        viClose(other);
+    }
 
     // Closing the manager closes its sessions; their handles are dead afterwards.
     ViSession rm2 = VI_NULL, child = VI_NULL;
