@@ -286,24 +286,46 @@ private:
         PendingReply &reply = session->state.reply;
         if (!reply.active || Clock::now() < reply.readyAt)
             return true;
+        const uint32_t id = session->replyId;
+        if (reply.streamPeriodMs > 0 && reply.pos >= reply.size()) {
+            // Scripted endless reply: a Data message of filler per period.
+            reply.readyAt = Clock::now() + std::chrono::milliseconds(reply.streamPeriodMs);
+            lock.unlock();
+            const std::string &filler = streamFiller();
+            return sendData(id, filler.data(), filler.size(), filler.size(), false);
+        }
         // Sent without the lock: a device clear may run meanwhile.
         const std::shared_ptr<const std::string> bytes = reply.data;
         const size_t size = reply.size();
         const long dropAt = reply.dropAt;
-        const bool withoutEnd = reply.withoutEnd;
-        const uint32_t id = session->replyId;
-        const uint64_t max = session->clientMaxMessage > hs::kHeaderSize ? session->clientMaxMessage - hs::kHeaderSize
-                                                                         : kDefaultClientPayload;
-        reply.clear();
+        const bool end = !reply.withoutEnd && reply.streamPeriodMs == 0;
+        if (reply.streamPeriodMs > 0) {
+            reply.pos = size;
+            reply.readyAt = Clock::now() + std::chrono::milliseconds(reply.streamPeriodMs);
+        } else {
+            reply.clear();
+        }
         lock.unlock();
-        const char *base = bytes ? bytes->data() : "";
-        const size_t limit = dropAt >= 0 ? std::min(size, static_cast<size_t>(dropAt)) : size;
         if (dropAt == 0)
             return false; // scripted: the connection breaks before the reply
+        const size_t limit = dropAt >= 0 ? std::min(size, static_cast<size_t>(dropAt)) : size;
+        return sendData(id, bytes ? bytes->data() : "", size, limit, end) && dropAt < 0;
+    }
+
+    /// Sends `size` bytes as Data messages within the client's maximum, the
+    /// last as DataEND when `end`; stops (false) after `limit` bytes.
+    bool sendData(uint32_t id, const char *base, size_t size, size_t limit, bool end)
+    {
+        uint64_t max = kDefaultClientPayload;
+        {
+            std::lock_guard<std::mutex> lock(session->mutex);
+            if (session->clientMaxMessage > hs::kHeaderSize)
+                max = session->clientMaxMessage - hs::kHeaderSize;
+        }
         size_t at = 0;
         do {
             const size_t n = static_cast<size_t>(std::min<uint64_t>(size - at, max));
-            const hs::Type type = at + n == size && !withoutEnd ? hs::Type::DataEnd : hs::Type::Data;
+            const hs::Type type = at + n == size && end ? hs::Type::DataEnd : hs::Type::Data;
             uint8_t header[hs::kHeaderSize];
             hs::encodeHeader(header, hs::Header{static_cast<uint8_t>(type), 0, id, n});
             // The header leaves with the first piece: one segment for a short reply.
@@ -320,7 +342,7 @@ private:
             }
             at += n;
         } while (at < size);
-        return dropAt < 0;
+        return true;
     }
 
     /// A scripted fault on an asynchronous request, by its procedure name.

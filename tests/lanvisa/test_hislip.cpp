@@ -280,6 +280,7 @@ TEST(HislipFaults, EachEndsInItsStatusAndLeavesTheSessionAsItShould)
         {b::FaultKind::HislipError, "*IDN?", Op::Query, VI_ERROR_IO, true},
         {b::FaultKind::HislipFatal, "*IDN?", Op::Query, VI_ERROR_IO, false},
         {b::FaultKind::NoEnd, "*IDN?", Op::Query, VI_ERROR_TMO, true},
+        {b::FaultKind::EndlessReply, "*IDN?", Op::Query, VI_ERROR_TMO, true},
         {b::FaultKind::DropConnection, "device_readstb", Op::Stb, VI_ERROR_CONN_LOST, false}, // async channel
         {b::FaultKind::HislipError, "device_clear", Op::Clear, VI_ERROR_IO, true},
     };
