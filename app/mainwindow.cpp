@@ -3,13 +3,16 @@
 
 #include "globals.h"
 #include "paths.h"
+#include "series.h"
 #include "settings.h"
 #include "ui_mainwindow.h"
 #include "visabinding.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QDoubleValidator>
 #include <QMessageBox>
+#include <QRegularExpressionValidator>
 #include <QStandardPaths>
 
 namespace {
@@ -26,6 +29,35 @@ void enableVaControls(Ui_MainWindow* ui, bool on)
     ui->VaThresLbl->setEnabled(on);
 }
 
+// Only what can become a number can be typed; the fields are read with the C
+// locale, so the validators use it too (no decimal comma, no grouping).
+void setValidators(Ui_MainWindow* ui, QObject* owner)
+{
+    QLocale c = QLocale::c();
+    c.setNumberOptions(QLocale::RejectGroupSeparator);
+    for (QLineEdit* e : {ui->OsTrgLvl, ui->SaFrq, ui->VaThres}) {
+        auto* v = new QDoubleValidator(owner);
+        v->setNotation(QDoubleValidator::ScientificNotation);
+        v->setLocale(c);
+        e->setValidator(v);
+    }
+    // Digits only; a count above the maximum is still refused with its reason.
+    ui->MeasCnt->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,9}")), owner));
+}
+
+// The message for a count that would run no measurement at all (empty, 0),
+// or empty when the count runs or is refused for its size.
+QString noPassMessage(const QString& count)
+{
+    const measurement::PassCount c = measurement::parsePassCount(count);
+    if (c.refused || c.passes > 0)
+        return QString();
+    const QString what = count.trimmed().isEmpty()
+        ? QStringLiteral("No measurement count is given")
+        : QStringLiteral("A measurement count of %1 runs no measurement").arg(count.trimmed());
+    return what + QStringLiteral(": enter a number from 1 to %1.").arg(measurement::kMaxPasses);
+}
+
 }  // namespace
 
 MainWindow::MainWindow(QWidget* parent)
@@ -33,11 +65,27 @@ MainWindow::MainWindow(QWidget* parent)
 {
     ui = new Ui_MainWindow;
     ui->setupUi(this);
+    // The controls sit at fixed places: a larger window is only grey.
+    setFixedSize(size());
+    setValidators(ui, this);
+    // A count that runs no measurement is turned back before Start's own
+    // slot: the empty series would still write an empty results file.
+    QObject::disconnect(ui->Start, nullptr, this, nullptr);
+    connect(ui->Start, &QPushButton::clicked, this, [this] {
+        const QString why = noPassMessage(ui->MeasCnt->text());
+        if (why.isEmpty())
+            on_Start_clicked();
+        else
+            QMessageBox::warning(this, QStringLiteral("Measurement"), why);
+    });
 
     visaOk = LoadVisa();
     if (!visaOk) {
+        const QString tried = QStringLiteral("Tried, in this order:\n") + visaLoadReport().join(QLatin1Char('\n'));
+        for (QPushButton* b : {ui->OsInit, ui->SaInit, ui->VaInit})
+            b->setToolTip(QStringLiteral("No VISA library is loaded, so no Init can run.\n") + tried);
         QMessageBox::information(this, QStringLiteral("VISA Error"),
-                                 QStringLiteral("The VISA Library could not be loaded."),
+                                 QStringLiteral("The VISA Library could not be loaded.\n\n") + tried,
                                  QMessageBox::Ok, QMessageBox::NoButton);
         close();
     } else if (VisaOpenDefaultRM(&rm) != VI_SUCCESS) {

@@ -1,5 +1,6 @@
 #include "graph.h"
 
+#include "edgemarker.h"
 #include "globals.h"
 #include "graphutil.h"
 #include "tracecurve.h"
@@ -29,7 +30,7 @@ QwtPlotCurve* addTrace(QwtPlot* plt, Qt::GlobalColor colour, const QVector<doubl
     curve->attach(plt);
     curve->setSamples(t, y);  // own (implicitly shared) copies of the vectors
 
-    auto* marker = new QwtPlotMarker(QString());
+    auto* marker = new graph::EdgeMarker(QString());
     marker->setLabel(QwtText(graph::markerLabel(labelFormat, edge), QwtText::AutoText));
     marker->setLabelAlignment(Qt::AlignLeft | Qt::AlignTop);
     marker->setLabelOrientation(Qt::Vertical);
@@ -51,6 +52,8 @@ Graph::Graph(QWidget* parent) : QDialog(parent)
 {
     ui = new Ui_Graph;
     ui->setupUi(this);
+    // The controls sit at fixed places: a larger dialog is only grey.
+    setFixedSize(size());
 
     QwtPlot* plt = ui->plt;
     const graph::TimeWindow window = graph::timeWindow(g_osTyp);

@@ -1,5 +1,6 @@
 // The three Init buttons: read the form, run the instrument's set-up
-// sequence on its session, show "Ready" or "Init".
+// sequence on its session, show "Ready" or "Init", and after a failure say
+// where it failed.
 #include "mainwindow.h"
 
 #include "fields.h"
@@ -7,30 +8,122 @@
 #include "instrumentinit.h"
 #include "sequence.h"
 #include "ui_mainwindow.h"
+#include "visabinding.h"
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QMessageBox>
 #include <QStatusBar>
 
 namespace {
+
+// Swallows the operator's input while it is discarded.
+class InputSink : public QObject
+{
+public:
+    bool eventFilter(QObject*, QEvent* e) override
+    {
+        switch (e->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::Wheel:
+            return true;
+        default:
+            return false;
+        }
+    }
+};
+
+// An Init blocks the window for up to its time-outs. Meanwhile the button is
+// disabled under a busy cursor; clicks and keys the operator gave while
+// nothing could answer are dropped at the end instead of starting further
+// Inits once the window responds again.
+class InitBusy
+{
+public:
+    explicit InitBusy(QPushButton* button)
+        : m_button(button), m_wasEnabled(button->isEnabled()), m_hadFocus(button->window()->focusWidget() == button)
+    {
+        m_button->setEnabled(false);
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    }
+    ~InitBusy() { end(); }
+    void end()
+    {
+        if (!m_button)
+            return;
+        InputSink sink;
+        qApp->installEventFilter(&sink);
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 100);
+        qApp->removeEventFilter(&sink);
+        QApplication::restoreOverrideCursor();
+        m_button->setEnabled(m_wasEnabled);
+        // Disabling passed the focus on to the next field, which selected its
+        // text for the next keystroke to replace; it comes back here.
+        if (m_hadFocus)
+            m_button->setFocus(Qt::OtherFocusReason);
+        m_button = nullptr;
+    }
+
+private:
+    QPushButton* m_button;
+    bool m_wasEnabled;
+    bool m_hadFocus;
+};
 
 bool isChecked(const QCheckBox* box)
 {
     return box->checkState() != Qt::Unchecked;
 }
 
-// Shows the outcome on the button; the readiness protocol knows only these two texts.
-void showOutcome(QPushButton* button, bool ready)
+// "VI_ERROR_TMO: The time-out expired ..." -> "VI_ERROR_TMO".
+QString statusName(const QString& text)
 {
-    button->setText(ready ? QStringLiteral("Ready") : QStringLiteral("Init"));
+    const int colon = text.indexOf(QLatin1Char(':'));
+    return colon > 0 ? text.left(colon) : text;
 }
 
-// The number of a field, or a refusal naming it on the status bar: a value
-// that is not a finite number never goes into a command.
-bool readField(QStatusBar* bar, const QString& field, const QString& text, double* value)
+// Shows the outcome on the button; the readiness protocol knows only these
+// two texts. A failure is explained in the button's tool tip and the status
+// bar (which each press clears); a success clears the tool tip.
+void showOutcome(QPushButton* button, QStatusBar* bar, const QString& instrument, const setup::Result& r,
+                 ViSession rm, const QString& resource)
+{
+    const bool ready = r.status == VI_SUCCESS;
+    button->setText(ready ? QStringLiteral("Ready") : QStringLiteral("Init"));
+    button->setToolTip(QString());
+    if (ready)
+        return;
+    const QString prefix = instrument + QStringLiteral(" Init");
+    // The first failure is the cause; a set-up that went on after it (a
+    // skipped group) ended at a later step, named after it.
+    const QString status = visaStatusText(rm, r.first.status);
+    QString tip = QStringLiteral("%1 failed at %2\n%3\nResource: %4").arg(prefix, r.first.step, status, resource);
+    if (r.first.step != r.decisive.step || r.first.status != r.decisive.status)
+        tip += QStringLiteral("\nIt went on and ended at %1\n%2").arg(r.decisive.step, visaStatusText(rm, r.decisive.status));
+    button->setToolTip(tip);
+    bar->showMessage(QStringLiteral("%1 failed at %2: %3 (%4)").arg(prefix, r.first.step, statusName(status), resource));
+}
+
+// Without a VISA library an Init has nothing to run on: say so, and why.
+void explainNoVisa(QWidget* parent, const QString& instrument)
+{
+    QMessageBox::warning(parent, QStringLiteral("VISA Error"),
+                         QStringLiteral("The %1 Init cannot run: no VISA library is loaded.\n\nTried, in this order:\n%2")
+                             .arg(instrument, visaLoadReport().join(QLatin1Char('\n'))));
+}
+
+// The number of a field, or a refusal naming it on the status bar and in the
+// Init button's tool tip: a value that is not a finite number never goes
+// into a command.
+bool readField(QPushButton* button, QStatusBar* bar, const QString& field, const QString& text, double* value)
 {
     if (setup::parseSettingNumber(text, value))
         return true;
     bar->showMessage(setup::badFieldMessage(field, text));
+    button->setToolTip(bar->currentMessage());
     return false;
 }
 
@@ -38,15 +131,18 @@ bool readField(QStatusBar* bar, const QString& field, const QString& text, doubl
 
 void MainWindow::on_OsInit_clicked()
 {
+    InitBusy busy(ui->OsInit);
     ui->OsInit->setText(QStringLiteral("Init"));
     QCoreApplication::processEvents();
     if (!visaOk) {
+        busy.end();
+        explainNoVisa(this, QStringLiteral("Oscilloscope"));
         UndimStart();
         return;
     }
 
     ui->statusbar->clearMessage();
-    if (!readField(ui->statusbar, QStringLiteral("Trigger Level"), ui->OsTrgLvl->text(), &trgLvl)) {
+    if (!readField(ui->OsInit, ui->statusbar, QStringLiteral("Trigger Level"), ui->OsTrgLvl->text(), &trgLvl)) {
         UndimStart();
         return;
     }
@@ -56,22 +152,26 @@ void MainWindow::on_OsInit_clicked()
     p.ifDemod = isChecked(ui->SaIfDem);
     p.triggerLevel = trgLvl;
 
-    const ViStatus st = setup::initInstrument(setup::oscilloscopeSequence(p), rm, ui->OsIp->text(), &osHdl).status;
-    showOutcome(ui->OsInit, st == VI_SUCCESS);
+    const setup::Result r = setup::initInstrument(setup::oscilloscopeSequence(p), rm, ui->OsIp->text(), &osHdl);
+    busy.end();
+    showOutcome(ui->OsInit, statusBar(), QStringLiteral("Oscilloscope"), r, rm, ui->OsIp->text());
     UndimStart();
 }
 
 void MainWindow::on_SaInit_clicked()
 {
+    InitBusy busy(ui->SaInit);
     ui->SaInit->setText(QStringLiteral("Init"));
     QCoreApplication::processEvents();
     if (!visaOk) {
+        busy.end();
+        explainNoVisa(this, QStringLiteral("Spectrum Analyzer"));
         UndimStart();
         return;
     }
 
     ui->statusbar->clearMessage();
-    if (!readField(ui->statusbar, QStringLiteral("Center Frequency"), ui->SaFrq->text(), &ctrFrq)) {
+    if (!readField(ui->SaInit, ui->statusbar, QStringLiteral("Center Frequency"), ui->SaFrq->text(), &ctrFrq)) {
         UndimStart();
         return;
     }
@@ -81,29 +181,34 @@ void MainWindow::on_SaInit_clicked()
     p.reset = isChecked(ui->SaRst);
     p.centreFrequency = ctrFrq;
 
-    const ViStatus st = setup::initInstrument(setup::analyzerSequence(p), rm, ui->SaIp->text(), &saHdl).status;
-    showOutcome(ui->SaInit, st == VI_SUCCESS);
+    const setup::Result r = setup::initInstrument(setup::analyzerSequence(p), rm, ui->SaIp->text(), &saHdl);
+    busy.end();
+    showOutcome(ui->SaInit, statusBar(), QStringLiteral("Spectrum Analyzer"), r, rm, ui->SaIp->text());
     UndimStart();
 }
 
 void MainWindow::on_VaInit_clicked()
 {
+    InitBusy busy(ui->VaInit);
     ui->VaInit->setText(QStringLiteral("Init"));
     QCoreApplication::processEvents();
     if (!visaOk) {
+        busy.end();
+        explainNoVisa(this, QStringLiteral("Video Analyzer"));
         UndimStart();
         return;
     }
 
     ui->statusbar->clearMessage();
     setup::VideoParams p;
-    if (!readField(ui->statusbar, QStringLiteral("Threshold"), ui->VaThres->text(), &p.threshold)) {
+    if (!readField(ui->VaInit, ui->statusbar, QStringLiteral("Threshold"), ui->VaThres->text(), &p.threshold)) {
         UndimStart();
         return;
     }
     p.reset = isChecked(ui->VaRst);
 
-    const ViStatus st = setup::initInstrument(setup::videoSequence(p), rm, ui->VaIp->text(), &vaHdl).status;
-    showOutcome(ui->VaInit, st == VI_SUCCESS);
+    const setup::Result r = setup::initInstrument(setup::videoSequence(p), rm, ui->VaIp->text(), &vaHdl);
+    busy.end();
+    showOutcome(ui->VaInit, statusBar(), QStringLiteral("Video Analyzer"), r, rm, ui->VaIp->text());
     UndimStart();
 }

@@ -235,9 +235,12 @@ Result run(const Sequence& seq, const SendFn& send)
             }
             if (s.onFailure == OnFailure::Ignore)
                 continue;
+            if (r.first.step.isEmpty())
+                r.first = {stepName(&s), st};
             if (s.onFailure == OnFailure::SkipGroup)
                 break;
             r.status = st;
+            r.decisive = {stepName(&s), st};
             local = s.onFailure == OnFailure::EndAfterLocal;
             ended = true;
             break;
@@ -249,10 +252,34 @@ Result run(const Sequence& seq, const SendFn& send)
     if (local) {
         const ViStatus st = send(nullptr, nullptr);
         r.localSent = true;
-        if (seq.localStatusIsResult && r.status == VI_SUCCESS)
+        if (seq.localStatusIsResult && r.status == VI_SUCCESS && st != VI_SUCCESS) {
             r.status = st;
+            r.decisive = {stepName(nullptr), st};
+            if (r.first.step.isEmpty())
+                r.first = r.decisive;
+        }
     }
+    if (r.status == VI_SUCCESS)
+        r.first = StepFailure();
     return r;
+}
+
+QString stepName(const Step* step)
+{
+    if (!step)
+        return QStringLiteral("viGpibControlREN (go to local)");
+    switch (step->kind) {
+    case StepKind::Open:
+        return QStringLiteral("viOpen");
+    case StepKind::SetTimeout:
+        return QStringLiteral("viSetAttribute VI_ATTR_TMO_VALUE %1").arg(step->timeoutMs);
+    case StepKind::Query:
+        break;
+    }
+    QString c = step->command;
+    while (c.endsWith(QLatin1Char('\n')))
+        c.chop(1);
+    return c;
 }
 
 }  // namespace setup

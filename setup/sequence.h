@@ -95,13 +95,28 @@ QString formatValue(double v);
 // (`step` null). Returns the VISA status; a Query may set *reply.
 using SendFn = std::function<ViStatus(const Step* step, QString* reply)>;
 
+// An action that failed: its name (stepName) and status.
+struct StepFailure
+{
+    QString step;
+    ViStatus status = VI_SUCCESS;
+};
+
 struct Result
 {
     ViStatus status = VI_SUCCESS;  // 0: the instrument is ready
     bool localSent = false;
     QString identification;  // "*IDN?" reply, empty when not obtained
+    // Set only when status is not 0: the action whose failure decided it, and
+    // the first action whose failure was not ignored. They differ when a
+    // skipped group (a failed open, say) made a later step fail.
+    StepFailure decisive, first;
 };
 
 Result run(const Sequence& seq, const SendFn& send);
+
+// What the operator is told a step is: the command as sent without its line
+// end, or the VISA call ("viOpen", ...); null is the closing go-to-local.
+QString stepName(const Step* step);
 
 }  // namespace setup

@@ -21,36 +21,44 @@ QString& loadedName()
     return name;
 }
 
+QStringList& report()
+{
+    static QStringList lines;
+    return lines;
+}
+
 template <typename Fn>
-bool resolveInto(QLibrary& lib, const char* name, Fn& slot)
+bool resolveInto(QLibrary& lib, const char* name, Fn& slot, const char** missing)
 {
     slot = reinterpret_cast<Fn>(lib.resolve(name));
+    if (!slot)
+        *missing = name;
     return slot != nullptr;
 }
 
 // One attempt on one library: entries are stored in table order as they are
-// resolved; the first missing one stops the attempt.
-bool resolveAll(QLibrary& lib)
+// resolved; the first missing one stops the attempt and is named in *missing.
+bool resolveAll(QLibrary& lib, const char** missing)
 {
     VisaFunctionTable& v = g_visa;
-    return resolveInto(lib, "viOpenDefaultRM", v.viOpenDefaultRM)
-        && resolveInto(lib, "viStatusDesc", v.viStatusDesc)
-        && resolveInto(lib, "viOpen", v.viOpen)
-        && resolveInto(lib, "viWrite", v.viWrite)
-        && resolveInto(lib, "viRead", v.viRead)
-        && resolveInto(lib, "viQueryf", v.viQueryfText)
-        && resolveInto(lib, "viQueryf", v.viQueryfDouble)
-        && resolveInto(lib, "viQueryf", v.viQueryfInt)
-        && resolveInto(lib, "viPrintf", v.viPrintf)
-        && resolveInto(lib, "viScanf", v.viScanf)
-        && resolveInto(lib, "viReadToFile", v.viReadToFile)
-        && resolveInto(lib, "viClear", v.viClear)
-        && resolveInto(lib, "viClose", v.viClose)
-        && resolveInto(lib, "viSetAttribute", v.viSetAttribute)
-        && resolveInto(lib, "viGetAttribute", v.viGetAttribute)
-        && resolveInto(lib, "viSetBuf", v.viSetBuf)
-        && resolveInto(lib, "viReadSTB", v.viReadSTB)
-        && resolveInto(lib, "viGpibControlREN", v.viGpibControlREN);
+    return resolveInto(lib, "viOpenDefaultRM", v.viOpenDefaultRM, missing)
+        && resolveInto(lib, "viStatusDesc", v.viStatusDesc, missing)
+        && resolveInto(lib, "viOpen", v.viOpen, missing)
+        && resolveInto(lib, "viWrite", v.viWrite, missing)
+        && resolveInto(lib, "viRead", v.viRead, missing)
+        && resolveInto(lib, "viQueryf", v.viQueryfText, missing)
+        && resolveInto(lib, "viQueryf", v.viQueryfDouble, missing)
+        && resolveInto(lib, "viQueryf", v.viQueryfInt, missing)
+        && resolveInto(lib, "viPrintf", v.viPrintf, missing)
+        && resolveInto(lib, "viScanf", v.viScanf, missing)
+        && resolveInto(lib, "viReadToFile", v.viReadToFile, missing)
+        && resolveInto(lib, "viClear", v.viClear, missing)
+        && resolveInto(lib, "viClose", v.viClose, missing)
+        && resolveInto(lib, "viSetAttribute", v.viSetAttribute, missing)
+        && resolveInto(lib, "viGetAttribute", v.viGetAttribute, missing)
+        && resolveInto(lib, "viSetBuf", v.viSetBuf, missing)
+        && resolveInto(lib, "viReadSTB", v.viReadSTB, missing)
+        && resolveInto(lib, "viGpibControlREN", v.viGpibControlREN, missing);
 }
 
 }  // namespace
@@ -62,11 +70,13 @@ QStringList defaultVisaCandidates()
     // and in the installed layout's lib/quarnel.
     const QString exeDir = QCoreApplication::instance() ? QCoreApplication::applicationDirPath()
                                                         : QDir::currentPath();
+    // All three even when absent, so that a failed start names every place
+    // that was looked in.
     const QStringList dirs{exeDir, exeDir + QStringLiteral("/../lib"),
                            exeDir + QStringLiteral("/../") + QString::fromLatin1(QUARNEL_LIBDIR) + QStringLiteral("/quarnel")};
     for (const QString& d : dirs) {
         const QString f = QDir::cleanPath(d + QStringLiteral("/liblanvisa.so"));
-        if (QFileInfo::exists(f) && !list.contains(f))
+        if (!list.contains(f))
             list << f;
     }
     return list;
@@ -90,20 +100,40 @@ bool LoadVisa()
 bool LoadVisa(const QStringList& candidates)
 {
     loadedName().clear();
+    report().clear();
     for (const QString& name : candidates) {
+        // A bare name is looked up by the system's loader, a path is taken as it is.
+        const QString where = QFileInfo(name).isAbsolute()
+            ? name
+            : QStringLiteral("lib%1.so in the system library path (LD_LIBRARY_PATH=\"%2\", "
+                             "/etc/ld.so.cache, /lib, /usr/lib)")
+                  .arg(name, QString::fromLocal8Bit(qgetenv("LD_LIBRARY_PATH")));
+        if (QFileInfo(name).isAbsolute() && !QFileInfo::exists(name)) {
+            report() << where + QStringLiteral(": no such file");
+            continue;
+        }
         // Never unloaded: the table points into it for the rest of the process.
         QLibrary lib;
         lib.setFileName(name);
-        if (!lib.load())
+        if (!lib.load()) {
+            report() << where + QStringLiteral(": ") + lib.errorString();
             continue;
-        if (resolveAll(lib)) {
+        }
+        const char* missing = nullptr;
+        if (resolveAll(lib, &missing)) {
             loadedName() = lib.fileName();
             return true;
         }
         // A library lacking a function is dropped; the next one starts from
         // scratch so the table never mixes two libraries.
+        report() << where + QStringLiteral(": lacks ") + QLatin1String(missing);
     }
     return false;
+}
+
+QStringList visaLoadReport()
+{
+    return report();
 }
 
 QString loadedVisaLibrary()

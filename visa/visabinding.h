@@ -65,6 +65,9 @@ bool LoadVisa();
 bool LoadVisa(const QStringList& candidates);
 // File name of the library LoadVisa settled on (empty when none).
 QString loadedVisaLibrary();
+// What the last LoadVisa tried and why each was not taken, one line per file
+// or search path (only those tried before the one it settled on).
+QStringList visaLoadReport();
 
 ViStatus VisaOpenDefaultRM(ViSession* rm);
 ViStatus VisaOpen(ViSession rm, QString name, ViAccessMode mode, ViUInt32 timeout, ViSession* vi);

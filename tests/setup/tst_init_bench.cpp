@@ -75,6 +75,12 @@ class TestInitBench : public QObject
             wentLocal |= e.kind == LogKind::Procedure && e.text == "device_local";
         QCOMPARE(wentLocal, local);
         QCOMPARE(child<QPushButton>(button)->text(), QString(ready ? "Ready" : "Init"));
+        // A refused command goes unanswered: the tool tip names it, the
+        // time-out and the resource; a success leaves none.
+        const QString tip = child<QPushButton>(button)->toolTip();
+        QVERIFY2(ready ? tip.isEmpty()
+                       : tip.contains(refuse) && tip.contains("VI_ERROR_TMO: ") && tip.contains(rsrc(inst)),
+                 qPrintable(tip));
         if (ready && refuse.isEmpty()) {  // the instrument took the settings
             if (inst == Instrument::Oscilloscope)
                 QCOMPARE(bench->scopeState().triggerLevel, osTyp ? -0.0125 : 0.035);
@@ -174,6 +180,10 @@ private slots:
         for (const char* b : {"OsInit", "SaInit", "VaInit"}) {
             child<QPushButton>(b)->click();
             QCOMPARE(child<QPushButton>(b)->text(), QString("Init"));
+            // Refused connection: the open is named, even where a later step ended the set-up.
+            const QString tip = child<QPushButton>(b)->toolTip();
+            QVERIFY2(tip.contains("viOpen") && tip.contains("VI_ERROR_RSRC_NFOUND: ") && tip.contains(none),
+                     qPrintable(tip));
         }
         QVERIFY(!child<QPushButton>("Start")->isEnabled());
         for (Instrument i : {Instrument::Oscilloscope, Instrument::SpectrumAnalyzer, Instrument::VideoAnalyzer})

@@ -137,6 +137,44 @@ private slots:
         }
     }
 
+    // The button is disabled under a busy cursor while its Init runs; clicks
+    // the operator gave meanwhile are dropped instead of starting more Inits.
+    void busyWhileRunning()
+    {
+        auto* button = child<QPushButton>("OsInit");
+        bool enabledDuring = true;
+        int cursorDuring = -1;
+        QMetaObject::invokeMethod(qApp, [&] {  // runs inside the Init
+            enabledDuring = button->isEnabled();
+            cursorDuring = QApplication::overrideCursor() ? QApplication::overrideCursor()->shape() : -1;
+            for (QEvent::Type t : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease})
+                QCoreApplication::postEvent(button, new QMouseEvent(t, QPointF(5, 5), Qt::LeftButton,
+                                                                    Qt::LeftButton, Qt::NoModifier));
+        }, Qt::QueuedConnection);
+        press("OsInit");
+        QCoreApplication::processEvents();
+        QVERIFY(!enabledDuring);
+        QCOMPARE(cursorDuring, int(Qt::WaitCursor));
+        QCOMPARE(callsOf("open").size(), std::size_t(1));
+        QVERIFY(button->isEnabled());
+        QVERIFY(!QApplication::overrideCursor());
+    }
+
+    // A failure names its step, status and resource; the next success clears it.
+    void failureIsExplained()
+    {
+        recvisa::failOn("query", "TIM:RANG", VI_ERROR_TMO, 0, 1);
+        press("OsInit");
+        const QString tip = child<QPushButton>("OsInit")->toolTip();
+        for (const char* part : {"at TIM:RANG 1.0;*OPC?\n", "VISA status 0xbfff0015", "TCPIP::10.1.1.1::INSTR"})
+            QVERIFY2(tip.contains(part), qPrintable(tip));
+        QVERIFY(w->statusBar()->currentMessage().contains("TIM:RANG"));
+        press("OsInit");
+        QCOMPARE(text("OsInit"), QString("Ready"));
+        QVERIFY(child<QPushButton>("OsInit")->toolTip().isEmpty());
+        QVERIFY(w->statusBar()->currentMessage().isEmpty());
+    }
+
     // Start follows the readiness after each press, the video analyzer's with HDMI.
     void startFollowsEachPress()
     {
@@ -169,8 +207,13 @@ private slots:
         recvisa::reset();
         child<QCheckBox>("VaHdmi")->click();
         for (const char* b : {"OsInit", "SaInit", "VaInit"}) {
+            QString why;
+            testsupport::onNextModal([&why](QWidget* m) { why = testsupport::messageBoxText(m); });
             press(b);
             QCOMPARE(text(b), QString("Init"));
+            QVERIFY2(why.contains("Init cannot run: no VISA library is loaded")
+                         && why.contains("/nonexistent/libnovisa.so: no such file"),
+                     qPrintable(why));
         }
         QVector<double> arr{1.0};
         QVERIFY(!testsupport::readArray(w, 1001, "CHAN1:DATA?\n", &arr));
