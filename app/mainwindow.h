@@ -53,4 +53,11 @@ private:
     ViSession vaHdl = 0;
     bool visaOk = false;
     QString dataDir;
+    // What the last Init of each instrument used and learned, for the header
+    // of the per-pass record: the resource strings, the analyzer's
+    // identification reply (the only Init that asks for one) and the video
+    // threshold sent.
+    QString osRsrc, saRsrc, vaRsrc;
+    QString saIdn;
+    double vaThres = 0.0;
 };

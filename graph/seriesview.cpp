@@ -122,8 +122,12 @@ void SeriesView::begin(int passes, bool hdmi)
     ui->outcome->setVisible(false);
     ui->buttonBox->setStandardButtons(QDialogButtonBox::Cancel);
     ui->progress->setRange(0, std::max(1, m_passes));
-    if (!isVisible())
+    // Modality can change only while hidden: a view still showing the last
+    // series goes away for a moment.
+    if (windowModality() != Qt::ApplicationModal) {
+        hide();
         setWindowModality(Qt::ApplicationModal);
+    }
     m_clock.start();
     redraw();
     m_lastDrawMs = -1;  // the first pass shows at once

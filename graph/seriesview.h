@@ -40,7 +40,8 @@ public:
     ~SeriesView() override;
 
     // A new series of `passes` passes, the HDMI delay measured or not. Clears
-    // the view, starts its clock and makes it modal until end().
+    // the view, starts its clock and makes it modal until end(); the caller
+    // shows it.
     void begin(int passes, bool hdmi);
     // The delays of a counted pass (not-a-number: no value) and the sample
     // period of its traces in ms (the histograms' narrowest bin).
@@ -52,6 +53,7 @@ public:
     void end(const QString& outcome);
 
     bool isRunning() const { return m_running; }
+    int counted() const { return m_counted; }
     bool wasCanceled() const { return m_canceled; }
     const measurement::DelayStats& stats(Delay d) const { return m_delays[d].stats; }
     // Time spent drawing table and plots since begin(), ms.

@@ -1,7 +1,8 @@
 // Start, the measurement series and the trace-file slots of the main window.
-// The slots only gather the form's values, show progress and messages, and
-// hand the work to the plain functions in series.h, delays.h and
-// resultfiles.h and to the instrument side in visaserieshost.h.
+// The slots only gather the form's values, show the live series view and
+// messages, and hand the work to the plain functions in series.h, delays.h,
+// resultfiles.h and passrecord.h and to the instrument side in
+// visaserieshost.h.
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
@@ -10,25 +11,13 @@
 #include "graph.h"
 #include "resultfiles.h"
 #include "series.h"
+#include "seriesview.h"
 #include "visaserieshost.h"
 
 #include <QCoreApplication>
 #include <QMessageBox>
-#include <QProgressDialog>
 
 namespace {
-
-QString progressText(const measurement::SeriesProgress& p)
-{
-    QString s = QStringLiteral("Passes counted: %1 of %2").arg(p.counted).arg(p.passes);
-    if (p.totalRepeats > 0 || p.failed > 0)
-        s += QStringLiteral("\nStart-level repeats: %1, failed acquisitions: %2 (%3 in a row, at most %4)")
-                 .arg(p.totalRepeats)
-                 .arg(p.failed)
-                 .arg(p.repeats)
-                 .arg(measurement::kMaxStartRepeats);
-    return s;
-}
 
 const QString kMeasTitle = QStringLiteral("Measurement");
 
@@ -71,54 +60,59 @@ int MainWindow::Meas(QVector<double>* d1, QVector<double>* d2, QVector<double>* 
     s.osTyp = g_osTyp;
     s.rfFromScope = ui->SaIfDem->checkState() != Qt::Unchecked;
     s.hdmi = g_vaHdmi;
-    // The modal progress display keeps the form untouchable during the
-    // series, so the options are read once here.
+    // The live view is modal while the series runs and keeps the form
+    // untouchable, so the options are read once here.
     s.saveData = ui->SaveData->isChecked();
     s.dataDir = dataDir;
 
-    QProgressDialog progress(this);
-    progress.setWindowTitle(kMeasTitle);
-    progress.setWindowModality(Qt::ApplicationModal);
-    progress.setAutoClose(false);
-    progress.setAutoReset(false);
-    progress.setMinimumDuration(0);
-    progress.setRange(0, qMax(1, s.passes));
-    progress.setValue(0);
-    measurement::SeriesProgress start;
-    start.passes = s.passes;
-    progress.setLabelText(progressText(start));
-    progress.show();
+    s.record.oscilloscope = osRsrc;
+    s.record.spectrumAnalyzer = saRsrc;
+    s.record.videoAnalyzer = vaRsrc;
+    s.record.spectrumAnalyzerId = saIdn;
+    s.record.triggerLevel = trgLvl;
+    s.record.centreFrequency = ctrFrq;
+    s.record.videoThreshold = vaThres;
+
+    // The view outlives its series (the final statistics stay until the
+    // operator closes it); the next series takes it over.
+    auto* view = findChild<graph::SeriesView*>(QString(), Qt::FindDirectChildrenOnly);
+    if (!view)
+        view = new graph::SeriesView(this);
+    view->begin(s.passes, s.hdmi);
+    view->show();
+    view->raise();
     QCoreApplication::processEvents();
 
-    // The window adds only the progress display, alive between instrument calls.
+    // The window adds the live view, alive between instrument calls.
     class Host : public measurement::VisaSeriesHost
     {
     public:
-        Host(const measurement::Sessions& s, bool visaOk, QProgressDialog* p)
-            : VisaSeriesHost(s, visaOk), m_p(p)
+        Host(const measurement::Sessions& s, bool visaOk, graph::SeriesView* v)
+            : VisaSeriesHost(s, visaOk), m_v(v)
         {
         }
 
     protected:
-        bool proceed(const measurement::SeriesProgress& p, bool changed) override
+        bool proceed(const measurement::SeriesProgress& p, bool) override
         {
-            if (changed) {
-                m_p->setLabelText(progressText(p));
-                m_p->setValue(p.counted);
-            }
+            m_v->setProgress(p.counted, p.totalRepeats, p.failed);
             QCoreApplication::processEvents();
-            return !m_p->wasCanceled();
+            return !m_v->wasCanceled();
+        }
+        void passCounted(const measurement::PassRow& row, int pts) override
+        {
+            m_v->addPass(row.src2Rf, row.src2Hd, row.src2Snk, measurement::samplePeriodMs(g_osTyp, pts));
         }
 
     private:
-        QProgressDialog* m_p;
+        graph::SeriesView* m_v;
     };
 
     measurement::Sessions sessions;
     sessions.oscilloscope = osHdl;
     sessions.spectrumAnalyzer = saHdl;
     sessions.videoAnalyzer = vaHdl;
-    Host host(sessions, visaOk, &progress);
+    Host host(sessions, visaOk, view);
     measurement::SeriesTraces traces;
     traces.d1 = d1;
     traces.d2 = d2;
@@ -129,13 +123,13 @@ int MainWindow::Meas(QVector<double>* d1, QVector<double>* d2, QVector<double>* 
     traces.trf = &::trf;
     traces.tsnk = &::tsnk;
     const measurement::SeriesResult r = measurement::runSeries(s, traces, host);
-    progress.hide();
+    const QString note = measurement::seriesMessage(r);
+    view->end(note);
 
     src2RfMean = r.src2RfMean;
     src2HdMean = r.src2HdMean;
     src2SnkMean = r.src2SnkMean;
 
-    const QString note = measurement::seriesMessage(r);
     if (!note.isEmpty()) {
         const bool trouble = r.end == measurement::SeriesEnd::Aborted || r.failedAcquisitions > 0 || r.resultsFailed
                           || r.traceFilesFailed > 0;

@@ -146,6 +146,22 @@ double samplePeriodMs(int osTyp, int pts)
     return (axisTime(osTyp, 1.0, pts) - axisTime(osTyp, 0.0, pts)) * 1000.0;
 }
 
+RecordOutliers decideOutliers(const QVector<double>& src2Rf, const QVector<double>& src2Hd,
+                              const QVector<double>& src2Snk, double resolution)
+{
+    RecordOutliers o;
+    o.resolution = resolution > 0.0 && std::isfinite(resolution) ? resolution : 0.0;
+    const auto limits = [&](const QVector<double>& v) {
+        DelayStats s;
+        s.addAll(v);
+        return outlierLimits(s.sorted(), o.resolution);
+    };
+    o.src2Rf = limits(src2Rf);
+    o.src2Hd = limits(src2Hd);
+    o.src2Snk = limits(src2Snk);
+    return o;
+}
+
 QString outlierField(const RecordOutliers& o, const PassRow& row)
 {
     QStringList names;

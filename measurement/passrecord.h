@@ -70,6 +70,11 @@ struct RecordOutliers
     OutlierLimits src2Rf, src2Hd, src2Snk;
 };
 
+// The limits over a series' values in pass order (not-a-number: missing),
+// with the sample period in ms as the rule's floor.
+RecordOutliers decideOutliers(const QVector<double>& src2Rf, const QVector<double>& src2Hd,
+                              const QVector<double>& src2Snk, double resolution);
+
 // The outlier field of a row under these limits.
 QString outlierField(const RecordOutliers& o, const PassRow& row);
 

@@ -16,6 +16,8 @@ namespace measurement {
 
 SeriesHost::~SeriesHost() = default;
 
+void SeriesHost::passCounted(const PassRow&, int) {}
+
 PassCount parsePassCount(const QString& text)
 {
     PassCount c;
@@ -153,8 +155,10 @@ public:
         m_r.src2Hd.reserve(m_s.passes);
         m_r.src2Snk.reserve(m_s.passes);
         m_r.details.reserve(m_s.passes);
-        if (m_s.saveData)
+        if (m_s.saveData) {
             m_sets.reset(new TraceSets(m_s.dataDir));
+            createRecord();
+        }
 
         runPasses();
         if (m_r.counted == 0)
@@ -188,6 +192,7 @@ private:
                 if (m_sets)
                     m_sets->write(m_r.counted, m_d1, m_d2, m_d3, m_pts, &m_r);
                 publish();
+                recordPass();
             } else {
                 if (inRow == 0)
                     runCause = StepFailure();
@@ -318,7 +323,7 @@ private:
         m_r.src2Snk.append(m_delays.src2Snk);
         PassDetails rec;
         rec.tsrc = m_delays.tsrc;
-        rec.trf = m_delays.trf;
+        rec.trf = m_delays.irf < m_pts ? m_delays.trf : kNaN;  // no RF edge: no time
         rec.tsnk = m_delays.tsnk;
         m_r.details.append(rec);
         return PassEnd::Counted;
@@ -384,13 +389,21 @@ private:
 
     void writeFiles()
     {
-        // The results file is created, never replaced: a series that ends in
-        // the same second as an earlier one (a quick failing series, or a
-        // second program instance on the same data folder) takes the next
-        // free second for its stamp instead of overwriting that one's files.
-        QDateTime when = QDateTime::currentDateTime();
+        finishRecord();
+        // The results file is created, never replaced. Its stamp is the one
+        // the per-pass record reserved when the series started. Without a
+        // record, or when the name is taken after all (a program that does
+        // not reserve stamps), a series that ends in the same second as an
+        // earlier one (a quick failing series, or a second program instance
+        // on the same data folder) takes the next free second for its stamp
+        // instead of overwriting that one's files.
         QFile f;
         bool opened = false;
+        if (!m_r.stamp.isEmpty()) {
+            f.setFileName(m_s.dataDir + QLatin1Char('/') + resultsFileName(m_r.stamp));
+            opened = f.open(QIODevice::WriteOnly | QIODevice::NewOnly);
+        }
+        QDateTime when = QDateTime::currentDateTime();
         for (int tries = 0; !opened && tries < kMaxStampTries; ++tries, when = when.addSecs(1)) {
             m_r.stamp = timeStamp(when);
             f.setFileName(m_s.dataDir + QLatin1Char('/') + resultsFileName(m_r.stamp));
@@ -415,6 +428,62 @@ private:
             m_r.resultsError = f.errorString();
         }
         m_sets->publish(m_s.dataDir, m_r.stamp, m_r.counted, &m_r);
+    }
+
+    void createRecord()
+    {
+        RecordHeader h = m_s.record;
+        h.started = QDateTime::currentDateTime();
+        h.passes = m_s.passes;
+        h.osTyp = m_s.osTyp;
+        h.rfFromScope = m_s.rfFromScope;
+        h.hdmi = m_s.hdmi;
+        if (m_record.createWithFreshStamp(m_s.dataDir, h.started, h, &m_r.stamp)) {
+            m_r.recordPath = m_record.path();
+        } else {
+            m_r.stamp.clear();
+            recordFailed();
+        }
+    }
+
+    // The pass just counted: a row of the record, handed to the disk before
+    // the series goes on, and to the host.
+    void recordPass()
+    {
+        const PassDetails& d = m_r.details.last();
+        PassRow row;
+        row.pass = m_r.counted;
+        row.time = QDateTime::currentDateTime();
+        row.src2Rf = m_r.src2Rf.last();
+        row.src2Hd = m_s.hdmi ? m_r.src2Hd.last() : kNaN;  // not measured: no value
+        row.src2Snk = m_r.src2Snk.last();
+        row.startRepeats = d.startRepeats;
+        row.failedAcquisitions = d.failedAcquisitions;
+        row.tsrc = d.tsrc;
+        row.trf = d.trf;
+        row.tsnk = d.tsnk;
+        if (m_record.isOpen() && !m_record.append(row, *m_tr.pts))
+            recordFailed();
+        m_host.passCounted(row, *m_tr.pts);
+    }
+
+    // The outlier decision over the counted passes goes into the record.
+    void finishRecord()
+    {
+        if (!m_record.isOpen())
+            return;
+        const QVector<double> none;
+        const RecordOutliers o = decideOutliers(m_r.src2Rf, m_s.hdmi ? m_r.src2Hd : none, m_r.src2Snk,
+                                                samplePeriodMs(m_s.osTyp, *m_tr.pts));
+        if (!m_record.finish(o))
+            recordFailed();
+    }
+
+    void recordFailed()
+    {
+        if (!m_r.recordFailed)
+            m_r.recordError = m_record.errorString();
+        m_r.recordFailed = true;
     }
 
     bool command(Instrument to, const char* cmd, CallResult* c)
@@ -448,6 +517,7 @@ private:
     SeriesResult m_r;
     SeriesProgress m_progress;
     std::unique_ptr<TraceSets> m_sets;
+    PassRecordWriter m_record;
     // The pass under way: published only when it counts.
     QVector<double> m_d1, m_d2, m_d3, m_t;
     int m_pts = 0;
@@ -560,6 +630,12 @@ QString seriesMessage(const SeriesResult& r)
                          .arg(3 * r.counted)
                          .arg(folder, r.traceError);
     }
+    if (r.saveData && r.recordFailed)
+        lines << (r.recordPath.isEmpty()
+                      ? QStringLiteral("The per-pass record could not be created in the folder %1 (%2).")
+                            .arg(folder, r.recordError)
+                      : QStringLiteral("The per-pass record %1 is incomplete (%2).")
+                            .arg(QDir::toNativeSeparators(r.recordPath), r.recordError));
     return lines.join(QLatin1Char('\n'));
 }
 

@@ -5,6 +5,8 @@
 // display through SeriesHost.
 #pragma once
 
+#include "passrecord.h"
+
 #include <QString>
 #include <QVector>
 
@@ -83,6 +85,10 @@ public:
     // Called between instrument calls and after every pass: the only place
     // where the host may process events. False stops the series.
     virtual bool checkpoint(const SeriesProgress& progress) = 0;
+    // A pass has counted, as the per-pass record has it (its outlier field
+    // still empty); pts is its point count. Called before the checkpoint that
+    // follows the pass. The default does nothing.
+    virtual void passCounted(const PassRow& row, int pts);
 };
 
 struct SeriesSettings
@@ -94,6 +100,9 @@ struct SeriesSettings
     bool saveData = false;     // read once at the start of the series
     QString dataDir;
     int maxStartRepeats = kMaxStartRepeats;
+    // Header of the per-pass record written with saveData. The series sets
+    // its start time, N, oscilloscope family, RF source and HDMI flag.
+    RecordHeader record;
 };
 
 // The program-wide traces and edge times the series publishes. They change
@@ -168,6 +177,11 @@ struct SeriesResult
     bool saveData = false;
     QString dataDir;
     QString stamp;             // time stamp of the file names
+    // The per-pass record: created when the series starts (it reserves the
+    // stamp), one row per counted pass, outliers marked at the end.
+    QString recordPath;        // empty when it could not be created
+    bool recordFailed = false;
+    QString recordError;
     bool resultsFailed = false;
     QString resultsError;
     int traceFilesFailed = 0;  // trace files that did not reach their final name

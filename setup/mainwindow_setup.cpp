@@ -152,7 +152,8 @@ void MainWindow::on_OsInit_clicked()
     p.ifDemod = isChecked(ui->SaIfDem);
     p.triggerLevel = trgLvl;
 
-    const setup::Result r = setup::initInstrument(setup::oscilloscopeSequence(p), rm, ui->OsIp->text(), &osHdl);
+    osRsrc = ui->OsIp->text();
+    const setup::Result r = setup::initInstrument(setup::oscilloscopeSequence(p), rm, osRsrc, &osHdl);
     busy.end();
     showOutcome(ui->OsInit, statusBar(), QStringLiteral("Oscilloscope"), r, rm, ui->OsIp->text());
     UndimStart();
@@ -181,7 +182,9 @@ void MainWindow::on_SaInit_clicked()
     p.reset = isChecked(ui->SaRst);
     p.centreFrequency = ctrFrq;
 
-    const setup::Result r = setup::initInstrument(setup::analyzerSequence(p), rm, ui->SaIp->text(), &saHdl);
+    saRsrc = ui->SaIp->text();
+    const setup::Result r = setup::initInstrument(setup::analyzerSequence(p), rm, saRsrc, &saHdl);
+    saIdn = r.identification;
     busy.end();
     showOutcome(ui->SaInit, statusBar(), QStringLiteral("Spectrum Analyzer"), r, rm, ui->SaIp->text());
     UndimStart();
@@ -207,7 +210,9 @@ void MainWindow::on_VaInit_clicked()
     }
     p.reset = isChecked(ui->VaRst);
 
-    const setup::Result r = setup::initInstrument(setup::videoSequence(p), rm, ui->VaIp->text(), &vaHdl);
+    vaRsrc = ui->VaIp->text();
+    vaThres = p.threshold;
+    const setup::Result r = setup::initInstrument(setup::videoSequence(p), rm, vaRsrc, &vaHdl);
     busy.end();
     showOutcome(ui->VaInit, statusBar(), QStringLiteral("Video Analyzer"), r, rm, ui->VaIp->text());
     UndimStart();

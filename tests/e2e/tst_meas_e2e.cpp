@@ -8,6 +8,7 @@
 #include "model.h"
 #include "resultfiles.h"
 #include "series.h"
+#include "seriesview.h"
 #include "testsupport.h"
 #include "visabinding.h"
 
@@ -17,7 +18,6 @@
 #include <QDir>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QProgressDialog>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QtTest>
@@ -48,11 +48,11 @@ public:
     {
         connect(&m_timer, &QTimer::timeout, this, [this] {
             QWidget* w = QApplication::activeModalWidget();
-            if (auto* p = qobject_cast<QProgressDialog*>(w)) {
+            if (auto* v = qobject_cast<graph::SeriesView*>(w)) {
                 sawProgress = true;
-                if (cancelAt >= 0 && cancelledAt < 0 && p->value() >= cancelAt) {
-                    cancelledAt = p->value();
-                    p->cancel();
+                if (cancelAt >= 0 && cancelledAt < 0 && v->counted() >= cancelAt) {
+                    cancelledAt = v->counted();
+                    v->reject();  // its Cancel button
                 }
             } else if (auto* box = qobject_cast<QMessageBox*>(w)) {
                 messages << box->text();

@@ -1,4 +1,5 @@
 #include "faultrig.h"
+#include "seriesview.h"
 
 #include "model.h"
 #include "paths.h"
@@ -19,7 +20,6 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QProgressDialog>
 #include <QPushButton>
 #include <QSettings>
 #include <QStandardPaths>
@@ -72,14 +72,14 @@ void Modals::poll()
     QWidget* w = QApplication::activeModalWidget();
     if (!w)
         return;
-    if (auto* p = qobject_cast<QProgressDialog*>(w)) {
+    if (auto* v = qobject_cast<graph::SeriesView*>(w)) {
         if (!m_progressClock.isValid())
             m_progressClock.start();
-        const bool byCount = cancelAt >= 0 && p->value() >= cancelAt;
+        const bool byCount = cancelAt >= 0 && v->counted() >= cancelAt;
         const bool byTime = cancelAfterMs >= 0 && m_progressClock.elapsed() >= cancelAfterMs;
         if (!cancelled && (byCount || byTime)) {
             cancelled = true;
-            p->cancel();
+            v->reject();  // its Cancel button
         }
     } else if (auto* box = qobject_cast<QMessageBox*>(w)) {
         messages << box->text();

@@ -7,6 +7,7 @@
 // build that includes the leak check), the series ran and its files are
 // whole, files written before stay intact, the settings are saved on Cancel.
 #include "faultrig.h"
+#include "passrecord.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -92,7 +93,8 @@ class FaultProcess : public QObject
 
     // The program in a child process, environment private to the test.
     Child launch(const qb::Bench& bench, const QString& xdgDataHome, const QString& tmpDir, const QString& tag,
-                 const QString& trgLvl, const QString& barrier, const QString& workDir, bool readOnlyWorkDir)
+                 const QString& trgLvl, const QString& barrier, const QString& workDir, bool readOnlyWorkDir,
+                 int passes = 3)
     {
         Child c;
         c.report = tmp.filePath("report-" + tag);
@@ -107,7 +109,7 @@ class FaultProcess : public QObject
         env.insert("QFD_OS", QString::fromStdString(bench.resourceString(Instrument::Oscilloscope)));
         env.insert("QFD_SA", QString::fromStdString(bench.resourceString(Instrument::SpectrumAnalyzer)));
         env.insert("QFD_VA", QString::fromStdString(bench.resourceString(Instrument::VideoAnalyzer)));
-        env.insert("QFD_PASSES", "3");
+        env.insert("QFD_PASSES", QString::number(passes));
         env.insert("QFD_TRGLVL", trgLvl);
         env.insert("QFD_REPORT", c.report);
         if (!barrier.isEmpty())
@@ -255,6 +257,57 @@ private slots:
                  qPrintable(QString("%1 %2").arg(level).arg(os)));
         QCOMPARE(s.allKeys().size(), 13);
         QVERIFY(QDir(temp).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+    }
+
+    // Killed mid-series (SIGKILL, nothing of the program runs any more): the
+    // per-pass record holds every pass that had ended, each as measured.
+    void killedMidSeries()
+    {
+        Watchdog dog("killedMidSeries", 180);
+        qb::Bench bench(qb::testOptions());
+        std::string err;
+        QVERIFY2(bench.start(&err), err.c_str());
+        const QString data = tmp.filePath("kill-data"), temp = tmp.filePath("kill-tmp"), work = tmp.filePath("kill-work");
+        for (const QString& d : {programDataDir(data), temp, work})
+            QVERIFY(QDir().mkpath(d));
+        const QDir dataDir(programDataDir(data));
+        Child c = launch(bench, data, temp, "kill", "0.023", QString(), work, false, 100000);
+
+        // Kill once a few passes are on record.
+        QElapsedTimer clock;
+        clock.start();
+        QString record;
+        while (clock.elapsed() < 120000 && c.process->state() == QProcess::Running) {
+            const QStringList found = dataDir.entryList({"*_Passes.csv"}, QDir::Files);
+            if (!found.isEmpty()) {
+                record = dataDir.filePath(found[0]);
+                QFile f(record);
+                if (f.open(QIODevice::ReadOnly) && f.readAll().count('\n') > 30)
+                    break;
+            }
+            QThread::msleep(5);
+        }
+        QVERIFY2(!record.isEmpty(), "no per-pass record appeared");
+        c.process->kill();
+        QVERIFY(c.process->waitForFinished(10000));
+        QCOMPARE(c.process->exitStatus(), QProcess::CrashExit);
+        const size_t acquisitions = countedTruth(bench, 0).size();
+
+        measurement::PassRecordFile rec;
+        QString why;
+        QCOMPARE(measurement::readPassRecord(record, &rec, &why), measurement::RecordRead::Ok);
+        QVERIFY(rec.columns && rec.badLines == 0 && !rec.hasOutlierDecision());
+        QCOMPARE(rec.headerValue("passes"), QString("100000"));
+        // Every acquisition but the one in flight ended as a row.
+        const int rows = rec.rows.size();
+        QVERIFY2(rows >= 10 && size_t(rows) + 1 >= acquisitions && size_t(rows) <= acquisitions,
+                 qPrintable(QString("%1 rows, %2 acquisitions").arg(rows).arg(acquisitions)));
+        const std::vector<qb::GroundTruth> truth = countedTruth(bench, 0);
+        for (int j = 0; j < rows; ++j) {
+            QCOMPARE(rec.rows[j].pass, j + 1);
+            QVERIFY2(near(rec.rows[j].src2Snk, expectedSinkMs(truth[j]), samplePeriodMs(truth[j])),
+                     qPrintable(QString("pass %1").arg(j + 1)));
+        }
     }
 };
 

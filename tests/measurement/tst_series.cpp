@@ -314,7 +314,12 @@ private slots:
         const QString msg = seriesMessage(run.r);
         QVERIFY(msg.contains("cancelled after 2 of 10 passes"));
         QVERIFY(msg.contains("Source -> RF mean over 2 of 10 passes."));
-        QCOMPARE(entries(dir.path(), QDir::Files).size(), 1 + 2 * 3);  // results and two sets
+        QCOMPARE(entries(dir.path(), QDir::Files).size(), 2 + 2 * 3);  // results, record and two sets
+        PassRecordFile rec;  // the record, under the results file's stamp, holds the counted passes
+        QCOMPARE(readPassRecord(dir.filePath(passRecordFileName(run.r.stamp)), &rec), RecordRead::Ok);
+        QCOMPARE(rec.rows.size(), 2);
+        QCOMPARE(rec.rows[1].src2Snk, run.r.src2Snk[1]);
+        QVERIFY(rec.hasOutlierDecision());
         QVERIFY(entries(dir.path(), QDir::Dirs).isEmpty());           // no private folder left
     }
 
@@ -326,7 +331,7 @@ private slots:
         run.go(s, 0, 0, false, true, dir.path());  // no pass: the results file only
         QCOMPARE(s.log, kFirstClosing);
         QCOMPARE(run.r.returnCode, 0);
-        QCOMPARE(entries(dir.path()), QStringList{resultsFileName(run.r.stamp)});
+        QCOMPARE(entries(dir.path()), (QStringList{passRecordFileName(run.r.stamp), resultsFileName(run.r.stamp)}));
         QFile f(dir.filePath(resultsFileName(run.r.stamp)));
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll(), QByteArray("Source2RF Delay:\nSource2RF Mean: nan\nSource2HD Delay:\n"
