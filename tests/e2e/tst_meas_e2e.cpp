@@ -6,6 +6,7 @@
 #include "globals.h"
 #include "mainwindow.h"
 #include "model.h"
+#include "passrecord.h"
 #include "resultfiles.h"
 #include "series.h"
 #include "seriesview.h"
@@ -18,6 +19,7 @@
 #include <QDir>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QtTest>
@@ -367,6 +369,64 @@ private slots:
         QVERIFY(near(src2SnkMean, sum / got.size(), 1e-3));
         QCOMPARE(rig.last(qb::Instrument::Oscilloscope), QString("RUNC;*OPC?\n"));
         QCOMPARE(rig.last(qb::Instrument::SpectrumAnalyzer), QString("INIT:CONT ON;*OPC?\n"));
+    }
+
+    // The per-pass record beside the results file: a failed acquisition (a
+    // sink block cut short, the pass repeated), a pass without a sink edge,
+    // HDMI on and off. Python's csv module reads it back and finds the
+    // results file's values; the edge times are the delays' own.
+    void perPassRecord_data()
+    {
+        QTest::addColumn<bool>("hdmi");
+        QTest::newRow("hdmi") << true;
+        QTest::newRow("no hdmi") << false;
+    }
+    void perPassRecord()
+    {
+        using namespace measurement;
+        QFETCH(bool, hdmi);
+        qb::Options opt = qb::testOptions();
+        qb::Fault cut;
+        cut.kind = qb::FaultKind::MalformedBlock;
+        cut.block = qb::BlockFault::ShortData;
+        cut.match = "CHAN2:DATA?";
+        cut.skip = 1;
+        qb::Fault noSink;
+        noSink.kind = qb::FaultKind::NoSinkEdge;
+        noSink.skip = 3;
+        opt.faults = {cut, noSink};
+        Rig rig(opt);
+        QVERIFY(rig.open({0, false, hdmi, 5}));
+        Modals modals;
+        rig.start();
+        const QString results = rig.resultsFile();
+        const QString record = results.chopped(int(strlen("Results.txt"))) + "Passes.csv";
+        QProcess py;
+        py.start(QUARNEL_PYTHON, {QUARNEL_CHECK_RECORD, record, results});
+        QVERIFY(py.waitForFinished(30000));
+        QCOMPARE(QString(py.readAllStandardOutput()).trimmed(), QString("ok 5"));
+
+        PassRecordFile rec;
+        QCOMPARE(readPassRecord(record, &rec), RecordRead::Ok);
+        QCOMPARE(rec.headerValue("spectrum_analyzer_idn"), QString::fromStdString(opt.analyzerIdentity));
+        QCOMPARE(rec.headerValue("oscilloscope_resource"),
+                 QString::fromStdString(rig.bench.resourceString(qb::Instrument::Oscilloscope)));
+        QCOMPARE(rec.headerValue("points"), QString::number(pts));
+        int failed = 0, noEdge = 0;
+        for (const PassRow& r : rec.rows) {
+            failed += r.failedAcquisitions;
+            QCOMPARE(std::isnan(r.src2Hd), !hdmi);
+            if (std::isnan(r.tsnk)) {
+                ++noEdge;
+                QVERIFY(std::isnan(r.src2Snk));
+            } else {
+                QCOMPARE(r.src2Snk, (r.tsnk - r.tsrc) * 1000.0);
+            }
+            QCOMPARE(r.src2Rf, (r.trf - r.tsrc) * 1000.0);
+        }
+        QCOMPARE(failed, 1);
+        QCOMPARE(rec.rows[1].failedAcquisitions, 1);  // the repeated second pass
+        QCOMPARE(noEdge, 1);
     }
 
     void refusedCountRunsNothing()

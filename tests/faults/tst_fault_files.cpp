@@ -116,7 +116,7 @@ private slots:
         QCOMPARE(rig->runSeries().rf.size(), 2);
         rig->cancelAndCheckSettings();
         guard.record(dataDir());
-        QCOMPARE(guard.size(), 7);
+        QCOMPARE(guard.size(), 8);  // results, per-pass record, two sets of trace files
     }
 
     void cleanupTestCase() { QVERIFY(guard.damaged().isEmpty()); }

@@ -167,7 +167,7 @@ private slots:
         QCOMPARE(first.rf.size(), 2);
         rig->cancelAndCheckSettings();
         guard.record(dataDir());
-        QCOMPARE(guard.size(), 7);
+        QCOMPARE(guard.size(), 8);  // results, per-pass record, two sets of trace files
         recordSetups();
         // Open and go-to-local around the messages: SYST:ERR?, *RST and the
         // 26 commands of the first family with channel 3.

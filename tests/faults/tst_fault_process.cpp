@@ -272,6 +272,7 @@ private slots:
             QVERIFY(QDir().mkpath(d));
         const QDir dataDir(programDataDir(data));
         Child c = launch(bench, data, temp, "kill", "0.023", QString(), work, false, 100000);
+        QVERIFY(c.process->waitForStarted(10000));
 
         // Kill once a few passes are on record.
         QElapsedTimer clock;
@@ -300,6 +301,7 @@ private slots:
         QCOMPARE(rec.headerValue("passes"), QString("100000"));
         // Every acquisition but the one in flight ended as a row.
         const int rows = rec.rows.size();
+        qInfo("killed with %d passes on record, %zu acquisitions", rows, acquisitions);
         QVERIFY2(rows >= 10 && size_t(rows) + 1 >= acquisitions && size_t(rows) <= acquisitions,
                  qPrintable(QString("%1 rows, %2 acquisitions").arg(rows).arg(acquisitions)));
         const std::vector<qb::GroundTruth> truth = countedTruth(bench, 0);

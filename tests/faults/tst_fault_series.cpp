@@ -232,7 +232,7 @@ private slots:
         QCOMPARE(rig->runSeries().rf.size(), 2);
         rig->cancelAndCheckSettings();
         guard.record(dataDir());
-        QCOMPARE(guard.size(), 7);
+        QCOMPARE(guard.size(), 8);  // results, per-pass record, two sets of trace files
         recordPasses();
         // SA arm, 4 scope steps, SA format and trace, 3 video queries, channel 2, two closing.
         QCOMPARE(int(passSteps[0].size()), 13);
