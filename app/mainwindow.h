@@ -10,6 +10,8 @@
 
 #include <visa.h>
 
+#include <limits>
+
 class Ui_MainWindow;
 
 class MainWindow : public QMainWindow
@@ -59,5 +61,5 @@ private:
     // threshold sent.
     QString osRsrc, saRsrc, vaRsrc;
     QString saIdn;
-    double vaThres = 0.0;
+    double vaThres = std::numeric_limits<double>::quiet_NaN();  // no Init yet
 };

@@ -1,13 +1,7 @@
-"""Reads a per-pass record with Python's csv module and compares it value for
-value with the results file of the same series.
-
-    check_record.py PASSES_CSV RESULTS_TXT
-
-The results file writes each value with six significant digits ("%.6g"), a
-missing value as "nan", and 0 for the HDMI delay when it was not measured;
-the record writes the full value and an empty field for all of those.
-Prints "ok N" (N rows) or the first difference, exit status 0 or 1.
-"""
+"""check_record.py PASSES_CSV RESULTS_TXT: reads a per-pass record with the csv
+module and compares it value for value with the series' results file, which
+writes "%.6g", "nan" for a missing value and 0 for an unmeasured HDMI delay.
+Prints "ok N" (N rows) or the first difference."""
 import csv
 import datetime
 import sys
@@ -31,13 +25,10 @@ def main(record_path, results_path):
             break
         key, _, value = line[2:].rstrip("\n").partition(": ")
         header[key] = value
-    rows = list(csv.DictReader(line for line in lines if not line.startswith("#")))
-    if not lines or not lines[-1].startswith("# outliers: "):
-        fail("no final outlier line")
-    with open(record_path, newline="", encoding="utf-8") as f:
-        first = next(csv.reader(line for line in f if not line.startswith("#")))
-    if first != COLUMNS:
-        fail("columns %r" % first)
+    reader = csv.DictReader(line for line in lines if not line.startswith("#"))
+    rows = list(reader)
+    if reader.fieldnames != COLUMNS or not lines[-1].startswith("# outliers: "):
+        fail("columns %r, last line %r" % (reader.fieldnames, lines[-1]))
 
     with open(results_path, encoding="utf-8") as f:
         results = f.read().split("\n")
