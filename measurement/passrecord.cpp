@@ -241,8 +241,12 @@ bool PassRecordWriter::create(const QString& path, const RecordHeader& h)
         m_failed = true;
         return false;
     }
-    if (!write(recordHeaderText(h)))
+    if (!write(recordHeaderText(h))) {
+        // Not even its header: no record, and no name taken for one.
+        m_file.close();
+        QFile::remove(path);
         return false;
+    }
     syncFile(m_file, true);
     return true;
 }
@@ -258,7 +262,7 @@ bool PassRecordWriter::createWithFreshStamp(const QString& dataDir, const QDateT
         if (create(dataDir + QLatin1Char('/') + passRecordFileName(*stamp), h))
             return true;
         if (!QFile::exists(m_path))
-            return false;  // not a name clash: the folder cannot be written
+            return false;  // not a name clash: the folder cannot be written (or took no header)
     }
     return false;
 }
