@@ -45,8 +45,6 @@ private slots:
         QTest::newRow("nothing delivered")
             << QVector<double>{kNaN, INFINITY, kNaN}
             << QVector<double>{0, 3, kNaN, kNaN, kNaN, kNaN, kNaN, kNaN, kNaN, kNaN};
-        QTest::newRow("no passes") << QVector<double>{}
-                                   << QVector<double>{0, 0, kNaN, kNaN, kNaN, kNaN, kNaN, kNaN, kNaN, kNaN};
     }
 
     void summaries()
