@@ -2,7 +2,10 @@
 
 #include "fields.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QSettings>
+#include <QTextCodec>
 
 namespace {
 
@@ -57,6 +60,82 @@ void writeCfg(const QString& fnam, const CfgSaveValues& v)
     s.setValue(cfgkey::VaHdmi, v.vaHdmi);
     s.setValue(cfgkey::SaveData, v.saveData);
     s.sync();
+}
+
+namespace {
+
+// Larger than any settings file the program writes by far.
+constexpr qint64 kMaxCfgBytes = 1 << 20;
+
+// The first line that is not INI text (1-based), 0 when all are.
+int firstNonIniLine(const QString& text)
+{
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    for (int i = 0; i < lines.size(); ++i) {
+        const QString l = lines[i].trimmed();
+        for (const QChar c : l)
+            if (c.category() == QChar::Other_Control && c != QLatin1Char('\t'))
+                return i + 1;
+        if (l.isEmpty() || l.startsWith(QLatin1Char(';')) || l.startsWith(QLatin1Char('#')))
+            continue;
+        if (l.startsWith(QLatin1Char('[')) ? !l.endsWith(QLatin1Char(']')) : l.indexOf(QLatin1Char('=')) <= 0)
+            return i + 1;
+    }
+    return 0;
+}
+
+bool oneOf(const QString& v, std::initializer_list<const char*> allowed)
+{
+    for (const char* a : allowed)
+        if (v.compare(QLatin1String(a), Qt::CaseInsensitive) == 0)
+            return true;
+    return false;
+}
+
+}  // namespace
+
+QStringList cfgProblems(const QString& fnam)
+{
+    QFile f(fnam);
+    if (QFileInfo(fnam).isDir())
+        return {QStringLiteral("%1 is a folder, not a settings file").arg(fnam)};
+    if (!f.open(QIODevice::ReadOnly))
+        return {QStringLiteral("%1 cannot be read: %2").arg(fnam, f.errorString())};
+    if (f.size() > kMaxCfgBytes)
+        return {QStringLiteral("%1 is not a settings file: %2 bytes").arg(fnam).arg(f.size())};
+    const QByteArray bytes = f.readAll();
+    QTextCodec::ConverterState state;
+    const QString text = QTextCodec::codecForName("UTF-8")->toUnicode(bytes.constData(), bytes.size(), &state);
+    if (state.invalidChars > 0)
+        return {QStringLiteral("%1 is not a settings file: not UTF-8 text").arg(fnam)};
+    if (const int line = firstNonIniLine(text))
+        return {QStringLiteral("%1 is not a settings file: line %2 is not INI text").arg(fnam).arg(line)};
+    QSettings s(fnam, QSettings::IniFormat);
+    if (s.status() != QSettings::NoError)
+        return {QStringLiteral("%1 is not a settings file: it does not read as INI").arg(fnam)};
+
+    QStringList out;
+    auto bad = [&](const char* key, const QString& value, const char* why) {
+        out << QStringLiteral("%1: %2 \"%3\" %4").arg(fnam, QLatin1String(key), value.left(80), QLatin1String(why));
+    };
+    auto text_ = [&](const char* key) -> QString {
+        const QVariant v = s.value(key);
+        return v.type() == QVariant::String ? v.toString() : QString();
+    };
+    for (const char* key : {cfgkey::OsIp, cfgkey::SaIp, cfgkey::VaIp})
+        if (s.contains(key) && text_(key).trimmed().isEmpty())
+            bad(key, s.value(key).toString(), "is not a resource string");
+    for (const char* key : {cfgkey::OsTrgLvl, cfgkey::SaFrq, cfgkey::VaThres}) {
+        double v = 0.0;
+        if (s.contains(key) && !setup::parseSettingNumber(text_(key), &v))
+            bad(key, s.value(key).toString(), "is not a finite number");
+    }
+    for (const char* key : {cfgkey::OsRst, cfgkey::SaRst, cfgkey::SaIfDem, cfgkey::VaRst, cfgkey::VaHdmi, cfgkey::SaveData})
+        if (s.contains(key) && !oneOf(text_(key), {"0", "1", "2", "true", "false"}))
+            bad(key, s.value(key).toString(), "is not on or off (0, 2, true, false)");
+    if (s.contains(cfgkey::OsTyp) && !oneOf(text_(cfgkey::OsTyp), {"0", "1"}))
+        bad(cfgkey::OsTyp, s.value(cfgkey::OsTyp).toString(), "is not an oscilloscope family (0 or 1)");
+    return out;
 }
 
 QString formatNumber(double v)

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 namespace cfgkey {
 inline const char* const OsIp = "Oscilloscope/IP Address";
@@ -66,6 +67,14 @@ struct CfgSaveValues
 // that do not convert follow QVariant's rules (0 / false).
 CfgValues readCfg(const QString& fnam);
 void writeCfg(const QString& fnam, const CfgSaveValues& v);
+
+// What is wrong with a settings file, for a program that runs unattended and
+// must not measure with values it guessed: the file cannot be read or is not
+// INI text, or one of the 13 keys holds a value that does not convert (a
+// number that is not finite, a check box that is not a check state, a type
+// other than 0 or 1, a resource that is not text). One line per problem;
+// empty when the file is sound. Missing keys are not problems.
+QStringList cfgProblems(const QString& fnam);
 
 // Numbers shown in line edits: shortest of fixed/exponent, 6 significant digits.
 QString formatNumber(double v);
