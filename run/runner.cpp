@@ -371,7 +371,8 @@ int runUnattended(const RunOptions& o)
 
     // ---- the instruments, as the window's Init buttons set them up
     if (!LoadVisa()) {
-        err(QStringLiteral("no VISA library could be loaded; tried: %1").arg(visaCandidates().join(QStringLiteral(", "))));
+        err(QStringLiteral("no VISA library could be loaded. Tried, in this order:\n  %1")
+                .arg(visaLoadReport().join(QStringLiteral("\n  "))));
         return ExitInstrument;
     }
     Instruments in;
