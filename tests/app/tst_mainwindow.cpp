@@ -83,8 +83,6 @@ private slots:
     void startupWithoutSettings()
     {
         MainWindow w;
-        QCOMPARE(w.windowTitle(), QString("Quarnel64"));
-        QCOMPARE(w.minimumSize(), w.maximumSize());  // cannot be resized
         QVERIFY(w.statusBar()->currentMessage().isEmpty());
         const char* const texts[][2] = {
             {"OsIp", "TCPIP::127.0.0.11::INSTR"}, {"SaIp", "TCPIP::127.0.0.12::INSTR"},

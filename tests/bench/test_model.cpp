@@ -80,19 +80,6 @@ GroundTruth last(Core &core)
 
 } // namespace
 
-TEST(BenchModel, ProgramSequencesAreAcceptedWithoutErrors)
-{
-    Rig rig;
-    rig.setUp(0, true);
-    rig.setUp(1, false);
-    // The closing commands of a series.
-    EXPECT_EQ("1\n", rig.scope.ask("RUNC;*OPC?\n"));
-    EXPECT_EQ("1\n", rig.scope.ask("RUN;*OPC?\n"));
-    EXPECT_EQ("1\n", rig.sa.ask("INIT:CONT ON;*OPC?\n"));
-    EXPECT_EQ("0,\"No error\"\n", rig.scope.ask("SYST:ERR?\n"));
-    EXPECT_EQ("0,\"No error\"\n", rig.sa.ask("SYST:ERR?\n"));
-}
-
 TEST(BenchModel, TimeBaseFollowsWhatWasCommanded)
 {
     Rig rig;

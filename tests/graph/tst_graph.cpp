@@ -7,9 +7,7 @@
 #include "testsupport.h"
 
 #include <QApplication>
-#include <QDialogButtonBox>
 #include <QDoubleSpinBox>
-#include <QPushButton>
 #include <QtTest>
 #include <qwt_plot.h>
 #include <qwt_plot_curve.h>
@@ -17,7 +15,6 @@
 #include <qwt_scale_engine.h>
 
 #include <cmath>
-#include <functional>
 
 namespace {
 
@@ -66,15 +63,6 @@ void fillSeries(int n, double edgeSrc, double edgeRf, double edgeSnk)
     tsnk = edgeSnk;
 }
 
-// Runs the dialog's event loop with `act` queued; its result, -1 if still shown.
-int exec(const std::function<void(Graph&)>& act)
-{
-    Graph g;
-    QTimer::singleShot(0, [&] { act(g); });
-    const int rc = g.exec();
-    return g.isVisible() ? -1 : rc;
-}
-
 }  // namespace
 
 class TestGraph : public QObject
@@ -93,40 +81,6 @@ private slots:
         pts = 0;
         tsrc = trf = tsnk = 0.0;
         src2RfMean = src2HdMean = src2SnkMean = 0.0;
-    }
-
-    void classAndMetaObject()
-    {
-        const QMetaObject& mo = Graph::staticMetaObject;
-        QCOMPARE(mo.className(), "Graph");
-        QCOMPARE(mo.superClass(), &QDialog::staticMetaObject);
-        // Nothing of its own: no signals, slots or properties.
-        QCOMPARE(mo.methodCount(), QDialog::staticMetaObject.methodCount());
-        QCOMPARE(mo.propertyCount(), QDialog::staticMetaObject.propertyCount());
-        Graph g;
-        QCOMPARE(g.objectName(), QStringLiteral("Graph"));
-        QCOMPARE(g.minimumSize(), g.maximumSize());  // cannot be resized
-        QVERIFY(!g.layout());
-    }
-
-    void iconAndTitle()
-    {
-        const QString before = QDir::currentPath();
-        QTemporaryDir dir;
-        QVERIFY(QDir::setCurrent(dir.path()));
-        {
-            Graph g;  // no icon file in the working folder
-            QCOMPARE(g.windowTitle(), QStringLiteral("Quarnel Graph"));
-            QVERIFY(g.windowIcon().pixmap(32, 32).isNull());
-        }
-        QImage img(32, 32, QImage::Format_ARGB32);
-        img.fill(Qt::darkCyan);
-        QVERIFY(img.save(QStringLiteral("tervane.ico"), "ICO"));
-        {
-            Graph g;
-            QCOMPARE(g.windowIcon().pixmap(32, 32).toImage().pixelColor(5, 5), QColor(Qt::darkCyan));
-        }
-        QDir::setCurrent(before);
     }
 
     void readoutValues_data()
@@ -301,76 +255,6 @@ private slots:
         QVERIFY(!g.grab().isNull());
     }
 
-    void okEscAndCloseAllEndTheDialog()
-    {
-        {
-            // The form connects the button box by signature to accept() and reject().
-            Graph g;
-            auto* box = testsupport::child<QDialogButtonBox>(&g, "buttonBox");
-            QVERIFY(QObject::disconnect(box, SIGNAL(accepted()), &g, SLOT(accept())));
-            QVERIFY(QObject::disconnect(box, SIGNAL(rejected()), &g, SLOT(reject())));
-        }
-        QCOMPARE(exec([](Graph& g) {
-                     QTest::mouseClick(testsupport::child<QDialogButtonBox>(&g, "buttonBox")
-                                           ->button(QDialogButtonBox::Ok), Qt::LeftButton);
-                 }),
-                 int(QDialog::Accepted));
-        QCOMPARE(exec([](Graph& g) {
-                     QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &g,
-                                     Qt::Key_Escape);
-                 }),
-                 int(QDialog::Rejected));
-        QCOMPARE(exec([](Graph& g) { g.close(); }), int(QDialog::Rejected));
-        QCOMPARE(exec([](Graph& g) { emit testsupport::child<QDialogButtonBox>(&g, "buttonBox")->rejected(); }),
-                 int(QDialog::Rejected));
-    }
-
-    void pendingEventsAreProcessed()
-    {
-        struct Counter : QObject
-        {
-            int seen = 0;
-            bool event(QEvent* e) override
-            {
-                seen += e->type() == QEvent::User;
-                return QObject::event(e);
-            }
-        } counter;
-        QCoreApplication::postEvent(&counter, new QEvent(QEvent::User));
-        Graph g;
-        QCOMPARE(counter.seen, 1);
-    }
-
-    void drawsTracesAndMarkers()
-    {
-        fillSeries(20000, -0.3, -0.1, 0.25);
-        Graph g;
-        g.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&g));
-        const QImage img = g.grab().toImage().convertToFormat(QImage::Format_RGB32);
-        QWidget* canvas = plotOf(g)->canvas();
-        const QRect area(canvas->mapTo(&g, QPoint(0, 0)), canvas->size());
-        QVERIFY(img.rect().contains(area));
-        auto count = [&](QRgb colour, int column = -1) {
-            int n = 0;
-            for (int y = area.top(); y <= area.bottom(); ++y)
-                for (int x = area.left(); x <= area.right(); ++x)
-                    n += (column < 0 || x == column) && img.pixel(x, y) == colour;
-            return n;
-        };
-        const int blue = count(qRgb(0, 0, 255)), yellow = count(qRgb(255, 255, 0)), red = count(qRgb(255, 0, 0));
-        QVERIFY2(blue > 200 && yellow > 200 && red > 200,
-                 qPrintable(QString("blue %1 yellow %2 red %3").arg(blue).arg(yellow).arg(red)));
-        // Each marker is a dash-dot line in the pixel column of its edge time.
-        const QwtScaleMap map = plotOf(g)->canvasMap(QwtPlot::xBottom);
-        for (double edge : {tsrc, trf, tsnk}) {
-            const int x = area.left() + qRound(map.transform(edge));
-            const int black = std::max({count(qRgb(0, 0, 0), x - 1), count(qRgb(0, 0, 0), x),
-                                        count(qRgb(0, 0, 0), x + 1)});
-            QVERIFY2(black > area.height() / 3, qPrintable(QString("edge %1: %2 black").arg(edge).arg(black)));
-            QVERIFY(count(qRgb(0, 0, 0), x + 4) < area.height() / 10);
-        }
-    }
 };
 
 int main(int argc, char** argv)
