@@ -1,4 +1,4 @@
-// Shared rig of the fault matrix: a simulated bench on private loopback
+// Shared rig of the end-to-end and fault tests: a simulated bench on private loopback
 // addresses, a real MainWindow driven through its controls and our LAN VISA
 // library, a poller that answers every modal window, a watchdog that turns a
 // hang into a failure, and the checks every row ends with (results written
@@ -10,6 +10,7 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QImage>
 #include <QMap>
 #include <QObject>
 #include <QString>
@@ -55,6 +56,8 @@ public:
     int cancelAt = -1;
     int cancelAfterMs = -1;
     bool cancelled = false;
+    QImage graph;  // the result dialog as drawn
+    bool sawProgress() const { return m_progressClock.isValid(); }
     // Since the progress display first showed (0 before): with cancelAfterMs,
     // what is over it is the time from the operator's press to now.
     qint64 progressMs() const { return m_progressClock.isValid() ? m_progressClock.elapsed() : 0; }
@@ -74,6 +77,7 @@ struct WindowConfig
     int passes = 3;
     bool osRst = false, saRst = false, vaRst = false;
     bool scopeSocket = false;  // oscilloscope over the raw SCPI socket
+    bool hislip = false;       // every instrument over HiSLIP instead of VXI-11
     // Fixed, so that every window sends the same traffic whatever the
     // settings file of the row before left.
     QString trgLvl = QStringLiteral("0.027");
@@ -88,6 +92,7 @@ struct SeriesOutcome
     int graphs = 0;
     bool cancelled = false;
     qint64 ms = 0;
+    size_t truthFrom = 0;  // the bench's first acquisition of this series
     QString resultsFile;  // the file this series wrote, empty when none
     QVector<double> rf, hd, snk;  // per-pass values from that file
     QString stamp;
@@ -120,6 +125,8 @@ bool readResults(const QString& path, QVector<double>* rf, QVector<double>* hd, 
 // truth is the onset. Source-to-sink as the program should measure it.
 double expectedSinkMs(const qb::GroundTruth& g);
 double samplePeriodMs(const qb::GroundTruth& g);
+// Within the tolerance, allowing for the results file's six significant digits.
+bool near(double got, double want, double tol);
 
 class Rig
 {
@@ -155,6 +162,9 @@ public:
     // destroys the window and checks that the settings file holds them.
     // Uses QVERIFY: check QTest::currentTestFailed() afterwards.
     void cancelAndCheckSettings(bool expectSaved = true);
+    // A first series whose files (recorded in `guard`) no later row may
+    // touch, and the settings saved by Cancel. Uses QVERIFY as above.
+    void seedEarlierResults(DataGuard* guard);
 
     QString resource(qb::Instrument i) const;
 

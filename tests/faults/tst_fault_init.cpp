@@ -156,18 +156,8 @@ class FaultInit : public QObject
 private slots:
     void initTestCase()
     {
-        QApplication::setQuitOnLastWindowClosed(false);
         rig.reset(new Rig);
-        // Results of an earlier series that no fault may touch.
-        WindowConfig c;
-        c.passes = 2;
-        rig->openWindow(c);
-        QVERIFY(rig->initAll());
-        const SeriesOutcome first = rig->runSeries();
-        QCOMPARE(first.rf.size(), 2);
-        rig->cancelAndCheckSettings();
-        guard.record(dataDir());
-        QCOMPARE(guard.size(), 8);  // results, per-pass record, two sets of trace files
+        rig->seedEarlierResults(&guard);
         recordSetups();
         // Open and go-to-local around the messages: SYST:ERR?, *RST and the
         // 26 commands of the first family with channel 3.

@@ -61,11 +61,6 @@ struct Child
     QString report;
 };
 
-bool near(double got, double want, double tol)
-{
-    return std::abs(got - want) <= tol + 1e-5 * std::abs(want) + 1e-9;
-}
-
 // The series in `file` is the one measured on `bench`.
 bool measuredOn(const QString& file, const qb::Bench& bench, int passes)
 {
