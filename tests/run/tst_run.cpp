@@ -30,11 +30,6 @@ struct Outcome
     QString err;
 };
 
-bool near(double got, double want, double tol)
-{
-    return std::abs(got - want) <= tol + 1e-5 * std::abs(want) + 1e-9;
-}
-
 QStringList instruments(const qb::Bench& b)
 {
     return {"--scope", QString::fromStdString(b.resourceString(Instrument::Oscilloscope)), "--sa",
