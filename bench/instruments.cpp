@@ -56,6 +56,30 @@ void ScpiInstrument::addBoolSetting(const std::string &pattern, bool initial, in
         family);
 }
 
+void ScpiInstrument::addNumber(const std::string &pattern, double &field, double lo, double hi, int family)
+{
+    double *target = &field;
+    add(pattern,
+        [target, lo, hi](Call &c) { return oneNumber(c, *target, lo, hi); },
+        [target](Call &c) {
+            c.reply = scpi::formatNumber(*target);
+            return 0;
+        },
+        family);
+}
+
+void ScpiInstrument::addBool(const std::string &pattern, bool &field, int family)
+{
+    bool *target = &field;
+    add(pattern,
+        [target](Call &c) { return oneBool(c, *target); },
+        [target](Call &c) {
+            c.reply = *target ? "1" : "0";
+            return 0;
+        },
+        family);
+}
+
 void ScpiInstrument::addNumberSetting(const std::string &pattern, double initial, double lo, double hi,
                                       int family)
 {

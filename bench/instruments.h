@@ -81,6 +81,11 @@ protected:
     void addEnumSetting(const std::string &pattern, const std::vector<std::string> &choices,
                         const std::string &initial, int family = -1, bool optionalParam = false);
 
+    // A setting the instrument itself uses, kept in one of its fields: set
+    // within [lo, hi] (MIN/MAX allowed), answered back as it is.
+    void addNumber(const std::string &pattern, double &field, double lo, double hi, int family = -1);
+    void addBool(const std::string &pattern, bool &field, int family = -1);
+
     /// FORMat[:DATA] ASCii[,0] | REAL[,32] and FORMat:BORDer, shared by the
     /// instruments that send traces; the byte-order query answers with the
     /// instrument's own names for big and little endian.

@@ -82,19 +82,7 @@ Oscilloscope::Oscilloscope(const Options &options)
         },
         kFirst);
     addEnumSetting("ACQuire:WRATe", {"MSAMplerate", "MWAVeform", "AUTO"}, "AUTO", kSecond);
-    add("TIMebase:RANGe",
-        [this](Call &c) {
-            double v;
-            if (int e = oneNumber(c, v, 1e-12, 1e5))
-                return e;
-            m_range = v;
-            return 0;
-        },
-        [this](Call &c) {
-            c.reply = scpi::formatNumber(m_range);
-            return 0;
-        },
-        kFirst);
+    addNumber("TIMebase:RANGe", m_range, 1e-12, 1e5, kFirst);
     add("TIMebase:SCALe",
         [this](Call &c) {
             double v;
@@ -107,31 +95,8 @@ Oscilloscope::Oscilloscope(const Options &options)
             c.reply = scpi::formatNumber(m_range / divisions());
             return 0;
         });
-    add("TIMebase:REFerence",
-        [this](Call &c) {
-            double v;
-            if (int e = oneNumber(c, v, 0.0, 100.0))
-                return e;
-            m_reference = v;
-            return 0;
-        },
-        [this](Call &c) {
-            c.reply = scpi::formatNumber(m_reference);
-            return 0;
-        });
-    add("TIMebase:POSition",
-        [this](Call &c) {
-            double v;
-            if (int e = oneNumber(c, v, -1e4, 1e4))
-                return e;
-            m_position = v;
-            return 0;
-        },
-        [this](Call &c) {
-            c.reply = scpi::formatNumber(m_position);
-            return 0;
-        },
-        kSecond);
+    addNumber("TIMebase:REFerence", m_reference, 0.0, 100.0);
+    addNumber("TIMebase:POSition", m_position, -1e4, 1e4, kSecond);
 
     // ---- run control
     add("RUN", [this](Call &) { m_running = true; m_armed = false; return 0; }, nullptr);
@@ -229,19 +194,7 @@ Oscilloscope::Oscilloscope(const Options &options)
             c.reply = b == 20e6 ? "B20" : b == 200e6 ? "B200" : b == 800e6 ? "B800" : "FULL";
             return 0;
         });
-    add("CHANnel#:DIGFilter:CUToff",
-        [this](Call &c) {
-            double v;
-            if (int e = oneNumber(c, v, 1e3, 1e10))
-                return e;
-            m_digitalFilter = v;
-            return 0;
-        },
-        [this](Call &c) {
-            c.reply = scpi::formatNumber(m_digitalFilter);
-            return 0;
-        },
-        kFirst);
+    addNumber("CHANnel#:DIGFilter:CUToff", m_digitalFilter, 1e3, 1e10, kFirst);
     add("CHANnel#:DATA[:VALues]", nullptr,
         [this, channelIndex](Call &c) {
             int i;
@@ -260,19 +213,8 @@ Oscilloscope::Oscilloscope(const Options &options)
     });
 
     // ---- trigger (first family: TRIGger<n>, second: TRIGger:A / :B)
-    auto levelSet = [this](Call &c) {
-        double v;
-        if (int e = oneNumber(c, v, -100.0, 100.0))
-            return e;
-        m_triggerLevel = v;
-        return 0;
-    };
-    auto levelQuery = [this](Call &c) {
-        c.reply = scpi::formatNumber(m_triggerLevel);
-        return 0;
-    };
-    add("TRIGger#:LEVel#[:VALue]", levelSet, levelQuery, kFirst);
-    add("TRIGger:A:LEVel#[:VALue]", levelSet, levelQuery, kSecond);
+    addNumber("TRIGger#:LEVel#[:VALue]", m_triggerLevel, -100.0, 100.0, kFirst);
+    addNumber("TRIGger:A:LEVel#[:VALue]", m_triggerLevel, -100.0, 100.0, kSecond);
     addEnumSetting("TRIGger#:MODE", {"AUTO", "NORMal", "FREerun"}, "AUTO", kFirst);
     addBoolSetting("TRIGger#:ANEDge:NREJect", false, kFirst);
     addEnumSetting("TRIGger#:HOLDoff:MODE", {"OFF", "TIME", "EVENts", "RANDom", "AUTO"}, "OFF", kFirst);
@@ -292,19 +234,7 @@ Oscilloscope::Oscilloscope(const Options &options)
     // ---- data export and display
     addDataFormat("MSBF", "LSBF");
     addBoolSetting("EXPort:WAVeform:RAW", false, kFirst);
-    add("EXPort:WAVeform:INCXvalues",
-        [this](Call &c) {
-            bool v;
-            if (int e = oneBool(c, v))
-                return e;
-            m_includeX = v;
-            return 0;
-        },
-        [this](Call &c) {
-            c.reply = m_includeX ? "1" : "0";
-            return 0;
-        },
-        kFirst);
+    addBool("EXPort:WAVeform:INCXvalues", m_includeX, kFirst);
     addBoolSetting("SYSTem:DISPlay:UPDate", false);
 
     powerOn();

@@ -166,6 +166,25 @@ int parseUnit(const std::string &rawText, ProgramUnit &unit)
     return NoError;
 }
 
+namespace {
+/// Parses the units in order up to the first bad one, whose error and index it sets.
+bool parseUnits(const std::vector<std::string> &texts, std::vector<ProgramUnit> &units, int &error,
+                size_t &errorUnit)
+{
+    for (size_t k = 0; k < texts.size(); ++k) {
+        ProgramUnit u;
+        int e = parseUnit(texts[k], u);
+        if (e) {
+            error = e;
+            errorUnit = k;
+            return false;
+        }
+        units.push_back(u);
+    }
+    return true;
+}
+} // namespace
+
 bool splitMessage(const std::string &message, std::vector<ProgramUnit> &units, int &error,
                   size_t &errorUnit)
 {
@@ -194,16 +213,7 @@ bool splitMessage(const std::string &message, std::vector<ProgramUnit> &units, i
         error = SyntaxError;
         errorUnit = texts.size();
         // Units before the open string still count.
-        for (size_t k = 0; k < texts.size(); ++k) {
-            ProgramUnit u;
-            int e = parseUnit(texts[k], u);
-            if (e) {
-                error = e;
-                errorUnit = k;
-                return false;
-            }
-            units.push_back(u);
-        }
+        parseUnits(texts, units, error, errorUnit);
         return false;
     }
     // A trailing ';' (or a message of white space only) adds nothing.
@@ -211,17 +221,7 @@ bool splitMessage(const std::string &message, std::vector<ProgramUnit> &units, i
         texts.push_back(current);
     if (texts.size() == 1 && trim(texts[0]).empty())
         return true; // empty message: nothing to do
-    for (size_t k = 0; k < texts.size(); ++k) {
-        ProgramUnit u;
-        int e = parseUnit(texts[k], u);
-        if (e) {
-            error = e;
-            errorUnit = k;
-            return false;
-        }
-        units.push_back(u);
-    }
-    return true;
+    return parseUnits(texts, units, error, errorUnit);
 }
 
 Pattern::Pattern(const std::string &text) : m_text(text)

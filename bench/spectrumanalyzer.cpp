@@ -27,22 +27,8 @@ namespace bench {
 SpectrumAnalyzer::SpectrumAnalyzer(const Options &options)
     : ScpiInstrument(Instrument::SpectrumAnalyzer, options.analyzerIdentity), m_options(options)
 {
-    auto number = [this](const std::string &pattern, double *target, double lo, double hi) {
-        add(pattern,
-            [target, lo, hi](Call &c) {
-                double v;
-                if (int e = oneNumber(c, v, lo, hi))
-                    return e;
-                *target = v;
-                return 0;
-            },
-            [target](Call &c) {
-                c.reply = scpi::formatNumber(*target);
-                return 0;
-            });
-    };
-    number("[SENSe:]FREQuency:CENTer", &m_tuning.centre, 0.0, 50e9);
-    number("[SENSe:]FREQuency:SPAN", &m_tuning.span, 0.0, 50e9);
+    addNumber("[SENSe:]FREQuency:CENTer", m_tuning.centre, 0.0, 50e9);
+    addNumber("[SENSe:]FREQuency:SPAN", m_tuning.span, 0.0, 50e9);
     add("[SENSe:]FREQuency:MODE",
         [this](Call &c) {
             std::string chosen;
@@ -60,14 +46,14 @@ SpectrumAnalyzer::SpectrumAnalyzer(const Options &options)
             c.reply = m_tuning.span == 0.0 ? "CW" : "SWE";
             return 0;
         });
-    number("DISPlay[:WINDow#]:TRACe#:Y[:SCALe]:RLEVel", &m_tuning.refLevel, -200.0, 50.0);
-    number("INPut#:ATTenuation", &m_tuning.attenuation, 0.0, 79.0);
-    number("[SENSe:]BWIDth[:RESolution]", &m_tuning.rbw, 1.0, 80e6);
-    number("[SENSe:]BANDwidth[:RESolution]", &m_tuning.rbw, 1.0, 80e6);
-    number("[SENSe:]BWIDth:VIDeo", &m_tuning.vbw, 1.0, 80e6);
-    number("[SENSe:]BANDwidth:VIDeo", &m_tuning.vbw, 1.0, 80e6);
+    addNumber("DISPlay[:WINDow#]:TRACe#:Y[:SCALe]:RLEVel", m_tuning.refLevel, -200.0, 50.0);
+    addNumber("INPut#:ATTenuation", m_tuning.attenuation, 0.0, 79.0);
+    addNumber("[SENSe:]BWIDth[:RESolution]", m_tuning.rbw, 1.0, 80e6);
+    addNumber("[SENSe:]BANDwidth[:RESolution]", m_tuning.rbw, 1.0, 80e6);
+    addNumber("[SENSe:]BWIDth:VIDeo", m_tuning.vbw, 1.0, 80e6);
+    addNumber("[SENSe:]BANDwidth:VIDeo", m_tuning.vbw, 1.0, 80e6);
     addEnumSetting("[SENSe:]BWIDth:FFT", {"AUTO", "WIDE", "NARRow"}, "AUTO");
-    number("[SENSe:]SWEep:TIME", &m_sweepTime, 1e-6, 16000.0);
+    addNumber("[SENSe:]SWEep:TIME", m_sweepTime, 1e-6, 16000.0);
     add("[SENSe:]SWEep:POINts",
         [this](Call &c) {
             double v;
@@ -95,7 +81,7 @@ SpectrumAnalyzer::SpectrumAnalyzer(const Options &options)
             c.reply = m_triggerSource;
             return 0;
         });
-    number("TRIGger#[:SEQuence]:HOLDoff[:TIME]", &m_holdoff, -100.0, 100.0);
+    addNumber("TRIGger#[:SEQuence]:HOLDoff[:TIME]", m_holdoff, -100.0, 100.0);
     add("TRIGger#[:SEQuence]:SLOPe",
         [this](Call &c) {
             std::string chosen;
@@ -263,95 +249,6 @@ AnalyzerState SpectrumAnalyzer::state() const
     s.continuous = m_continuous;
     s.externalTrigger = m_triggerSource == "EXT" || m_triggerSource == "EXT2";
     s.realFormat = m_real;
-    return s;
-}
-
-// ---- video analyzer ----------------------------------------------------------------------
-//
-// Documented behaviour: power-on threshold 50 %, hysteresis 2 %, analysis
-// stopped. INIT:AVDA starts it and clears the count; each source event whose
-// picture change (10 % to 80 % picture level) crosses the threshold with its
-// hysteresis is counted. STAT? is 1 when the last event was measured, VAL?
-// gives its source-to-HDMI delay in ms (9.91E+37 before any).
-
-VideoAnalyzer::VideoAnalyzer(const Options &options)
-    : ScpiInstrument(Instrument::VideoAnalyzer, options.videoIdentity)
-{
-    add("CONFigure:AVDA:TTV:APL:THReshold",
-        [this](Call &c) { return oneNumber(c, m_threshold, 0.0, 100.0); },
-        [this](Call &c) {
-            c.reply = scpi::formatNumber(m_threshold);
-            return 0;
-        });
-    add("CONFigure:AVDA:TTV:APL:HYSTeresis",
-        [this](Call &c) { return oneNumber(c, m_hysteresis, 0.0, 50.0); },
-        [this](Call &c) {
-            c.reply = scpi::formatNumber(m_hysteresis);
-            return 0;
-        });
-    add("INITiate:AVDA",
-        [this](Call &c) {
-            if (c.paramCount())
-                return static_cast<int>(scpi::ParameterNotAllowed);
-            m_running = true;
-            m_count = 0;
-            m_lastDetected = false;
-            return 0;
-        },
-        nullptr);
-    add("ABORt:AVDA",
-        [this](Call &) {
-            m_running = false;
-            return 0;
-        },
-        nullptr);
-    add("READ:AVDA:TTV:STATus", nullptr, [this](Call &c) {
-        c.reply = m_running && m_lastDetected ? "1" : "0";
-        return 0;
-    });
-    add("READ:AVDA:TTV:COUNt", nullptr, [this](Call &c) {
-        c.reply = std::to_string(m_count);
-        return 0;
-    });
-    add("READ:AVDA:TTV:VALue", nullptr, [this](Call &c) {
-        c.reply = m_count > 0 ? scpi::formatNumber(m_lastValue) : "9.91E+37";
-        return 0;
-    });
-    addBoolSetting("SYSTem:DISPlay:UPDate", false);
-    powerOn();
-}
-
-void VideoAnalyzer::reset()
-{
-    ScpiInstrument::reset();
-    m_threshold = 50.0;
-    m_hysteresis = 2.0;
-    m_running = false;
-    m_count = 0;
-    m_lastDetected = false;
-    m_lastValue = 0.0;
-}
-
-void VideoAnalyzer::event(const model::Event &event, bool suppressed, GroundTruth &truth)
-{
-    bool detected = m_running && !suppressed && model::videoDetects(m_threshold, m_hysteresis);
-    truth.videoDetected = detected;
-    if (!m_running)
-        return;
-    m_lastDetected = detected;
-    if (detected) {
-        ++m_count;
-        m_lastValue = model::videoReportedMs(event);
-    }
-}
-
-VideoState VideoAnalyzer::state() const
-{
-    VideoState s;
-    s.threshold = m_threshold;
-    s.hysteresis = m_hysteresis;
-    s.running = m_running;
-    s.count = m_count;
     return s;
 }
 
