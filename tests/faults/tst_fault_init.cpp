@@ -194,10 +194,8 @@ private slots:
         // A failed preamble query skips the rest of the preamble only: the
         // session lives on and the family's sequence completes.
         QTest::newRow("os2/preamble SYST:ERR?") << 1 << "SYST:ERR?" << "Ready" << 30;
-        QTest::newRow("os1/ACQ:POIN:AUTO") << 0 << "ACQ:POIN:AUTO" << "Init" << 30;
         QTest::newRow("os1/TRIG1:LEV1 (end after go-to-local)") << 0 << "TRIG1:LEV1" << "Init" << 30;
         QTest::newRow("sa/*IDN?") << 2 << "*IDN?" << "Ready" << 30;
-        QTest::newRow("sa/SWE:TIME") << 2 << "SWE:TIME" << "Init" << 30;
         QTest::newRow("va/INIT:AVDA") << 3 << "INIT:AVDA" << "Init" << 40;
         QTest::newRow("os1/create_link") << 0 << "create_link" << "Init" << 40;
         QTest::newRow("va/device_local") << 3 << "device_local" << "Init" << 40;
