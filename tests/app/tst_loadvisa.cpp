@@ -8,7 +8,7 @@
 
 using testsupport::recVisaPath;
 
-class LoadVisaTest : public QObject
+class TstLoadVisa : public QObject
 {
     Q_OBJECT
 
@@ -98,5 +98,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(LoadVisaTest)
+QTEST_GUILESS_MAIN(TstLoadVisa)
 #include "tst_loadvisa.moc"

@@ -66,7 +66,7 @@ struct NextBox
 
 }  // namespace
 
-class MainWindowTest : public QObject
+class TstMainWindow : public QObject
 {
     Q_OBJECT
 
@@ -358,7 +358,7 @@ int main(int argc, char** argv)
 {
     testsupport::isolateEnvironment();
     QApplication app(argc, argv);
-    MainWindowTest t;
+    TstMainWindow t;
     return QTest::qExec(&t, argc, argv);
 }
 

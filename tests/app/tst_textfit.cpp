@@ -14,7 +14,7 @@
 
 #include <memory>
 
-class TextFitTest : public QObject
+class TstTextFit : public QObject
 {
     Q_OBJECT
 
@@ -63,7 +63,7 @@ int main(int argc, char** argv)
 {
     testsupport::isolateEnvironment();
     QApplication app(argc, argv);
-    TextFitTest t;
+    TstTextFit t;
     return QTest::qExec(&t, argc, argv);
 }
 

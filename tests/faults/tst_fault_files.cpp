@@ -89,7 +89,7 @@ QByteArray validSettings()
 
 }  // namespace
 
-class FaultFiles : public QObject
+class TstFaultFiles : public QObject
 {
     Q_OBJECT
 
@@ -293,7 +293,7 @@ int main(int argc, char** argv)
     makeMountsPrivate();
     QApplication app(argc, argv);
     setVisaCandidates({QStringLiteral(QUARNEL_LANVISA_PATH)});
-    FaultFiles t;
+    TstFaultFiles t;
     return QTest::qExec(&t, argc, argv);
 }
 

@@ -64,7 +64,7 @@ QString shortText(const std::string& s)
 
 }  // namespace
 
-class FaultInit : public QObject
+class TstFaultInit : public QObject
 {
     Q_OBJECT
 
@@ -230,7 +230,7 @@ int main(int argc, char** argv)
     prepareProcess();
     QApplication app(argc, argv);
     setVisaCandidates({QStringLiteral(QUARNEL_LANVISA_PATH)});
-    FaultInit t;
+    TstFaultInit t;
     return QTest::qExec(&t, argc, argv);
 }
 

@@ -80,7 +80,7 @@ bool measuredOn(const QString& file, const qb::Bench& bench, int passes)
 
 }  // namespace
 
-class FaultProcess : public QObject
+class TstFaultProcess : public QObject
 {
     Q_OBJECT
 
@@ -311,7 +311,7 @@ private slots:
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    FaultProcess t;
+    TstFaultProcess t;
     return QTest::qExec(&t, argc, argv);
 }
 

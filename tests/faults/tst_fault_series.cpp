@@ -65,7 +65,7 @@ const char* instName(Instrument i)
 
 }  // namespace
 
-class FaultSeries : public QObject
+class TstFaultSeries : public QObject
 {
     Q_OBJECT
 
@@ -596,7 +596,7 @@ int main(int argc, char** argv)
     prepareProcess();
     QApplication app(argc, argv);
     setVisaCandidates({QStringLiteral(QUARNEL_LANVISA_PATH)});
-    FaultSeries t;
+    TstFaultSeries t;
     return QTest::qExec(&t, argc, argv);
 }
 

@@ -39,7 +39,7 @@ WindowConfig config(int osTyp, bool scopeRf, bool hdmi, int passes, bool hislip 
 
 }  // namespace
 
-class MeasE2E : public QObject
+class TstMeasE2E : public QObject
 {
     Q_OBJECT
 
@@ -263,7 +263,7 @@ int main(int argc, char** argv)
 {
     prepareProcess();
     QApplication app(argc, argv);
-    MeasE2E t;
+    TstMeasE2E t;
     return QTest::qExec(&t, argc, argv);
 }
 

@@ -65,7 +65,7 @@ void fillSeries(int n, double edgeSrc, double edgeRf, double edgeSnk)
 
 }  // namespace
 
-class TestGraph : public QObject
+class TstGraph : public QObject
 {
     Q_OBJECT
 
@@ -262,7 +262,7 @@ int main(int argc, char** argv)
     testsupport::isolateEnvironment();
     QApplication app(argc, argv);
     QLocale::setDefault(QLocale::c());
-    TestGraph t;
+    TstGraph t;
     return QTest::qExec(&t, argc, argv);
 }
 

@@ -110,7 +110,7 @@ QPolygonF poly(std::initializer_list<QPointF> pts)
 
 }  // namespace
 
-class TestTraceCurve : public QObject
+class TstTraceCurve : public QObject
 {
     Q_OBJECT
 
@@ -251,7 +251,7 @@ int main(int argc, char** argv)
 {
     testsupport::isolateEnvironment();
     QApplication app(argc, argv);
-    TestTraceCurve t;
+    TstTraceCurve t;
     return QTest::qExec(&t, argc, argv);
 }
 

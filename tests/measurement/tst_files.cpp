@@ -17,7 +17,7 @@
 
 using namespace measurement;
 
-class FilesTest : public QObject
+class TstFiles : public QObject
 {
     Q_OBJECT
 
@@ -229,7 +229,7 @@ int main(int argc, char** argv)
 {
     testsupport::isolateEnvironment();
     QApplication app(argc, argv);
-    FilesTest t;
+    TstFiles t;
     return QTest::qExec(&t, argc, argv);
 }
 

@@ -51,7 +51,7 @@ qb::Bench* startBench(qb::Options opt, const QString& fault = QString())
 
 }  // namespace
 
-class RunConsole : public QObject
+class TstRun : public QObject
 {
     Q_OBJECT
 
@@ -274,7 +274,7 @@ int main(int argc, char** argv)
 {
     prepareProcess();
     QCoreApplication app(argc, argv);
-    RunConsole t;
+    TstRun t;
     return QTest::qExec(&t, argc, argv);
 }
 

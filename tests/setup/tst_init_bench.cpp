@@ -20,7 +20,7 @@ using namespace expected;
 
 Q_DECLARE_METATYPE(Instrument)
 
-class TestInitBench : public QObject
+class TstInitBench : public QObject
 {
     Q_OBJECT
 
@@ -161,7 +161,7 @@ int main(int argc, char** argv)
 {
     testsupport::isolateEnvironment();
     QApplication app(argc, argv);
-    TestInitBench tc;
+    TstInitBench tc;
     return QTest::qExec(&tc, argc, argv);
 }
 

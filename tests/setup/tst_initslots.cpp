@@ -16,7 +16,7 @@
 
 using recvisa::callsOf;
 
-class TestInitSlots : public QObject
+class TstInitSlots : public QObject
 {
     Q_OBJECT
 
@@ -226,7 +226,7 @@ int main(int argc, char** argv)
 {
     testsupport::isolateEnvironment();
     QApplication app(argc, argv);
-    TestInitSlots tc;
+    TstInitSlots tc;
     return QTest::qExec(&tc, argc, argv);
 }
 #include "tst_initslots.moc"

@@ -72,7 +72,7 @@ const QStringList kSaDefault = expected::saAll(true, false, 0, "5.192e+09");
 
 }  // namespace
 
-class TestSequence : public QObject
+class TstSequence : public QObject
 {
     Q_OBJECT
 
@@ -264,5 +264,5 @@ private slots:
     }
 };
 
-QTEST_APPLESS_MAIN(TestSequence)
+QTEST_APPLESS_MAIN(TstSequence)
 #include "tst_sequence.moc"

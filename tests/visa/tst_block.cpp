@@ -11,7 +11,7 @@
 
 using testsupport::floatBytes;
 
-class TestBlock : public QObject
+class TstBlock : public QObject
 {
     Q_OBJECT
 
@@ -126,5 +126,5 @@ private slots:
     }
 };
 
-QTEST_APPLESS_MAIN(TestBlock)
+QTEST_APPLESS_MAIN(TstBlock)
 #include "tst_block.moc"

@@ -22,7 +22,7 @@ std::string str(const QByteArray& b)
 const std::string kTwoValues = str("#18" + floatBytes(1.0f) + floatBytes(2.0f) + "\n");
 }  // namespace
 
-class TestRecorded : public QObject
+class TstRecorded : public QObject
 {
     Q_OBJECT
 
@@ -197,7 +197,7 @@ int main(int argc, char** argv)
 {
     testsupport::isolateEnvironment();
     QApplication app(argc, argv);
-    TestRecorded tc;
+    TstRecorded tc;
     return QTest::qExec(&tc, argc, argv);
 }
 #include "tst_recorded.moc"

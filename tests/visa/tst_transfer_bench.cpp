@@ -31,7 +31,7 @@ Fault fault(FaultKind kind, const char* match)
 }
 }  // namespace
 
-class TestTransferBench : public QObject
+class TstTransferBench : public QObject
 {
     Q_OBJECT
 
@@ -243,7 +243,7 @@ int main(int argc, char** argv)
 {
     testsupport::isolateEnvironment();
     QApplication app(argc, argv);
-    TestTransferBench tc;
+    TstTransferBench tc;
     return QTest::qExec(&tc, argc, argv);
 }
 
