@@ -1,6 +1,6 @@
 // The series against scripted instruments: the exact command traffic of each
 // family, the failure paths, the start-level bound, cancelling, the means and
-// the files. Delays against real transfers are in tests/e2e.
+// the files. Delays against real transfers are in tests/faults/tst_meas_e2e.cpp.
 #include "delays.h"
 #include "resultfiles.h"
 #include "series.h"
