@@ -169,6 +169,10 @@ struct Options
     DelayDistribution sourceToHdmi{55.0, 4.0};
     DelayDistribution sourceToSink{95.0, 6.0};
 
+    /// Height of the source's light step as a share of the model's 0.25 V:
+    /// below 1 a weaker photodiode signal (the onsets stay where they are).
+    double sourceScale = 1.0;
+
     uint64_t seed = 1;
     /// Carrier of the radio link, Hz. The analyzer sees the link only when tuned
     /// near it (its resolution bandwidth decides how near).

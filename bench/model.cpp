@@ -140,7 +140,7 @@ Event drawEvent(const Options &options, uint64_t index, double triggerLevel, con
         e.sourceBase = *forcedBase;
     // The scope triggers where the source crosses the level; the rise started
     // a little earlier.
-    double rel = (triggerLevel - e.sourceBase) / kSourceStep;
+    double rel = (triggerLevel - e.sourceBase) / (kSourceStep * options.sourceScale);
     e.eventTime = (rel > 0.0 && rel < 1.0) ? kSourceTau * std::log(1.0 - rel) : 0.0;
     return e;
 }
@@ -180,7 +180,7 @@ void scopeChannel(int channel, const Options &options, const Event &event, const
     if (channel == 1 || channel == 2) {
         bool source = channel == 1;
         double base = source ? event.sourceBase : kSinkBase;
-        double step = source ? kSourceStep : kSinkStep;
+        double step = source ? kSourceStep * options.sourceScale : kSinkStep;
         double tau = effectiveTau(source ? kSourceTau : kSinkTau, setup.bandwidth);
         bool edge = event.index != 0 && (source || event.sinkEdge);
         double onset = source ? event.eventTime : event.eventTime + event.sinkDelay;

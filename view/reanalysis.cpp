@@ -30,6 +30,27 @@ double PassReanalysis::midValue(int delay) const
     return delay == SrcRf ? mid.src2Rf : delay == SrcSnk ? mid.src2Snk : stored[SrcHd];
 }
 
+double PassReanalysis::programEdge(int edge) const
+{
+    if (!analysed)
+        return kNaN;
+    switch (edge) {
+    case 0:
+        return program.tsrc;
+    case 1:
+        return program.irf < pts ? program.trf : kNaN;  // else just past the axis: no edge
+    default:
+        return program.tsnk;
+    }
+}
+
+double PassReanalysis::midEdge(int edge) const
+{
+    if (!analysed)
+        return kNaN;
+    return edge == 0 ? mid.tsrc : edge == 1 ? mid.trf : mid.tsnk;
+}
+
 QVector<double> Reanalysis::programValues(int delay) const
 {
     QVector<double> v;
@@ -81,6 +102,7 @@ PassReanalysis analysePass(const Series& s, int index, PassWork* work)
         return r;  // no source trace, no point count: nothing to re-analyse
     r.analysed = true;
     const int pts = buffers->pts;
+    r.pts = pts;
     if (work->tPts != pts || work->tOsTyp != s.osTyp) {
         measurement::buildTimeAxis(s.osTyp, pts, &work->t);
         work->tPts = pts;

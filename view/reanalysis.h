@@ -33,11 +33,15 @@ struct PassReanalysis
     measurement::PassDelays program;  // the program's rules
     MidRuleDelays mid;                // the 50 % rule
     bool reproduced = false;          // program rules gave the stored values
+    int pts = 0;                      // point count of its traces
 
     // The value of a delay by either rule; HDMI comes from the video
     // analyzer, not from a trace, and stays as stored.
     double programValue(int delay) const;
     double midValue(int delay) const;
+    // Edge times in s (0 source, 1 RF, 2 sink); not-a-number where none was found.
+    double programEdge(int edge) const;
+    double midEdge(int edge) const;
 };
 
 struct Reanalysis

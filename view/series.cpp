@@ -1,9 +1,11 @@
 #include "series.h"
 
 #include "paths.h"
+#include "resultfiles.h"
 #include "settings.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 #include <algorithm>
@@ -114,6 +116,26 @@ QString programDataDir()
     // data location with the program's name, the maker's folder above it.
     const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     return dataDirFromLocation(base + QStringLiteral("/quarnel"));
+}
+
+}  // namespace view
+
+namespace view {
+
+double samplePeriodMs(const Series& s)
+{
+    for (int i = 0; i < s.passCount(); ++i) {
+        if (!s.hasTraces(s.pass[i]))
+            continue;
+        const QFileInfo fi(s.entry.path(measurement::traceFileName(s.entry.stamp, s.pass[i],
+                                                                   measurement::Trace::Source)));
+        const qint64 pts = fi.size() / 8;
+        if (pts < 2)
+            return 0.0;
+        const double window = s.osTyp == 0 ? 1.0 : 1.2;
+        return window / double(pts - 1) * 1000.0;
+    }
+    return 0.0;
 }
 
 }  // namespace view

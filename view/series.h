@@ -62,3 +62,12 @@ int programFamily(const QString& dataDir);
 QString programDataDir();
 
 }  // namespace view
+
+namespace view {
+
+// Time between two samples of the series' traces in ms (from the record's
+// header, else from the first trace file's length and the family's window);
+// 0 when neither says.
+double samplePeriodMs(const Series& s);
+
+}  // namespace view

@@ -1,0 +1,53 @@
+#include "traceplot.h"
+
+#include "graphutil.h"
+#include "tracecurve.h"
+
+#include <QBrush>
+#include <QPen>
+#include <qwt_plot.h>
+#include <qwt_plot_marker.h>
+#include <qwt_scale_engine.h>
+#include <qwt_text.h>
+
+#include <cmath>
+
+namespace graph {
+
+void setUpTraceAxes(QwtPlot* plt, int osTyp)
+{
+    const TimeWindow window = timeWindow(osTyp);
+    plt->setAxisScale(QwtPlot::xBottom, window.lo, window.hi, 0.0);
+    plt->setAxisScaleEngine(QwtPlot::xBottom, new QwtLinearScaleEngine(10));
+    plt->setAxisTitle(QwtPlot::xBottom, QStringLiteral("Time / s"));
+    plt->setAxisAutoScale(QwtPlot::yLeft, true);
+    plt->setAxisTitle(QwtPlot::yLeft, QStringLiteral("Voltage / V"));
+}
+
+TraceItems addTrace(QwtPlot* plt, Qt::GlobalColor colour, const QVector<double>& t, const QVector<double>& y,
+                    const QString& labelFormat, double edge)
+{
+    TraceItems items;
+    // A column-reducing curve: a trace of millions of samples draws as fast
+    // as a short one and looks the same.
+    items.curve = new TraceCurve(QString());
+    items.curve->setPen(colour, 0.0, Qt::SolidLine);
+    items.curve->attach(plt);
+    items.curve->setSamples(t, y);
+
+    auto* marker = new QwtPlotMarker(QString());
+    marker->setLabel(QwtText(markerLabel(labelFormat, edge), QwtText::AutoText));
+    marker->setLabelAlignment(Qt::AlignLeft | Qt::AlignTop);
+    marker->setLabelOrientation(Qt::Vertical);
+    marker->setLineStyle(QwtPlotMarker::VLine);
+    marker->setLinePen(QPen(QBrush(Qt::black, Qt::SolidPattern), 0.0, Qt::DashDotLine, Qt::SquareCap, Qt::BevelJoin));
+    marker->setXValue(edge);
+    // No edge: no place to mark, and a NaN would land on some arbitrary pixel.
+    if (!std::isfinite(edge))
+        marker->setVisible(false);
+    marker->attach(plt);
+    items.marker = marker;
+    return items;
+}
+
+}  // namespace graph
