@@ -3,6 +3,7 @@
 #include "edgemarker.h"
 #include "globals.h"
 #include "graphutil.h"
+#include "plotnavigation.h"
 #include "tracecurve.h"
 #include "ui_graph.h"
 
@@ -66,6 +67,8 @@ Graph::Graph(QWidget* parent) : QDialog(parent)
     curve1 = addTrace(plt, Qt::blue, d1, QStringLiteral("tsrc = %1 s"), tsrc);
     curve2 = addTrace(plt, Qt::yellow, d2, QStringLiteral("trf = %1 s"), trf);
     curve3 = addTrace(plt, Qt::red, d3, QStringLiteral("tsnk = %1 s"), tsnk);
+    // Zoom and pan; the plot as set up above is where Home returns.
+    new graph::PlotNavigation(plt);
 
     graph::showMean(ui->Src2Rf, src2RfMean);
     ui->Src2Hd->setEnabled(g_vaHdmi);

@@ -16,6 +16,8 @@ namespace graph {
 
 class PlotNavigation : public QObject
 {
+    Q_OBJECT
+
 public:
     // Installs itself on the plot's canvas; owned by the plot.
     explicit PlotNavigation(QwtPlot* plot);
