@@ -204,8 +204,7 @@ bool ViewerWindow::openPath(const QString& path)
 
 bool ViewerWindow::openSeries(const SeriesEntry& entry)
 {
-    if (m_passView)
-        m_passView->close();
+    delete m_passView;  // it shows the series being replaced
     QString error;
     auto s = QSharedPointer<Series>::create();
     if (!loadSeries(entry, s.data(), &error)) {
