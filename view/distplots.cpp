@@ -70,18 +70,18 @@ void showHistogram(QwtPlot* plt, const QVector<PlotSet>& sets, double minWidth, 
     QVector<double> all;
     for (const PlotSet& s : sets)
         all += s.values;
-    const Histogram common = histogram(all, minWidth);
+    const measurement::Histogram common = histogram(all, minWidth);
     if (common.counts.isEmpty() || !(common.width > 0.0)) {
         plt->replot();
         return;
     }
     for (const PlotSet& s : sets) {
         const QVector<int> counts = sets.size() == 1 ? common.counts
-                                                     : countInto(s.values, common.lo, common.width, common.counts.size());
+                                                     : countInto(s.values, common.start, common.width, common.counts.size());
         QVector<QwtIntervalSample> samples;
         samples.reserve(counts.size());
         for (int b = 0; b < counts.size(); ++b)
-            samples << QwtIntervalSample(counts[b], common.lo + b * common.width, common.lo + (b + 1) * common.width);
+            samples << QwtIntervalSample(counts[b], common.start + b * common.width, common.start + (b + 1) * common.width);
         auto* h = new QwtPlotHistogram(s.name);
         h->setSamples(samples);
         if (sets.size() == 1) {

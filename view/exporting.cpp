@@ -179,7 +179,7 @@ QByteArray seriesJson(const Series& s)
     root.insert(QStringLiteral("series"), seriesObject(s));
     QJsonObject stats;
     for (int d = 0; d < kDelays; ++d)
-        stats.insert(QLatin1String(kKeys[d]), summaryJson(summarise(s.values[d])));
+        stats.insert(QLatin1String(kKeys[d]), summaryJson(summarise(s.values[d], samplePeriodMs(s))));
     root.insert(QStringLiteral("statistics"), stats);
     QJsonArray passes;
     for (int i = 0; i < s.passCount(); ++i) {
@@ -245,8 +245,9 @@ QByteArray reanalysisJson(const Series& s, const Reanalysis& r, const Calibratio
         re.insert(QStringLiteral("calibration_ms"), calibrationObject(*cal));
     root.insert(QStringLiteral("reanalysis"), re);
     QJsonObject stats;
+    const double resolution = samplePeriodMs(s);
     for (const ValueColumn& c : cols)
-        stats.insert(c.key, summaryJson(summarise(c.values)));
+        stats.insert(c.key, summaryJson(summarise(c.values, resolution)));
     root.insert(QStringLiteral("statistics"), stats);
     QJsonArray passes;
     for (int i = 0; i < r.passes.size(); ++i) {
@@ -286,8 +287,9 @@ QString summaryText(const Series& s, const Reanalysis* r, const Calibration* cal
     for (int row = 0; row < kSummaryRows; ++row)
         ts << summaryRowName(row).rightJustified(width(row));
     ts << "\n";
+    const double resolution = samplePeriodMs(s);
     for (const ValueColumn& c : cols) {
-        const Summary sm = summarise(c.values);
+        const Summary sm = summarise(c.values, resolution);
         ts << c.key.leftJustified(34);
         for (int row = 0; row < kSummaryRows; ++row) {
             const double v = summaryRowValue(sm, row);

@@ -87,8 +87,6 @@ bool sameAsStored(double recomputed, double stored, int storedDigits)
     return QString::number(recomputed, 'g', storedDigits) == QString::number(stored, 'g', storedDigits);
 }
 
-int storedDigits(const Series&) { return 6; }
-
 PassReanalysis analysePass(const Series& s, int index, PassWork* work)
 {
     PassTraces* buffers = &work->traces;
@@ -110,7 +108,7 @@ PassReanalysis analysePass(const Series& s, int index, PassWork* work)
     }
     r.program = measurement::computeDelays(s.osTyp, pts, buffers->d[0], buffers->d[1], buffers->d[2], work->t);
     r.mid = midRuleDelays(s.osTyp, pts, buffers->d[0], buffers->d[1], buffers->d[2]);
-    const int digits = storedDigits(s);
+    const int digits = s.storedDigits;
     r.reproduced = sameAsStored(r.program.src2Rf, r.stored[SrcRf], digits)
                    && sameAsStored(r.program.src2Snk, r.stored[SrcSnk], digits);
     return r;

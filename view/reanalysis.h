@@ -65,9 +65,6 @@ struct Reanalysis
 // not-a-number only.
 bool sameAsStored(double recomputed, double stored, int storedDigits);
 
-// Significant digits of the series' stored values (6 for the results file).
-int storedDigits(const Series& s);
-
 // Storage reused from pass to pass: the traces and the time axis.
 struct PassWork
 {

@@ -1,5 +1,6 @@
 #include "series.h"
 
+#include "passrecord.h"
 #include "paths.h"
 #include "resultfiles.h"
 #include "settings.h"
@@ -48,6 +49,75 @@ void takeResults(const ResultsFile& r, Series* s)
         std::copy(r.values[d].cbegin(), r.values[d].cend(), s->values[d].begin());
 }
 
+// The record's rows, the family from its header, and what it says about
+// how the series ended.
+void takeRecord(const measurement::PassRecord& rec, Series* s)
+{
+    const int n = rec.rows.size();
+    sizeColumns(s, n);
+    for (int i = 0; i < n; ++i) {
+        const measurement::PassRow& r = rec.rows[i];
+        s->pass[i] = r.pass;
+        s->values[SrcRf][i] = r.src2Rf;
+        s->values[SrcHd][i] = r.src2Hd;
+        s->values[SrcSnk][i] = r.src2Snk;
+        s->edges[0][i] = r.tsrc;
+        s->edges[1][i] = r.trf;
+        s->edges[2][i] = r.tsnk;
+        s->times[i] = r.time.isValid() ? r.time.toString(Qt::ISODateWithMs) : QString();
+        s->outliers[i] = r.outlier;
+    }
+    s->header = rec.header;
+    s->storedDigits = 0;
+    const QString family = rec.headerValue(QStringLiteral("oscilloscope_family"));
+    if (family == QLatin1String("Ovix") || family == QLatin1String("Pelmo")) {
+        s->osTyp = family == QLatin1String("Ovix") ? 0 : 1;
+        s->familyKnown = true;
+    } else {
+        s->problems << QStringLiteral("The per-pass record does not name the oscilloscope family.");
+    }
+    if (rec.cutShort)
+        s->problems << QStringLiteral("The per-pass record ends inside a row (the series was interrupted); that "
+                                      "row is left out.");
+    if (rec.badLines > 0)
+        s->problems << QStringLiteral("%1 rows of the per-pass record could not be read (the first at line %2); "
+                                      "they are left out.")
+                           .arg(rec.badLines)
+                           .arg(rec.firstBadLine);
+    if (!rec.hasOutlierDecision())
+        s->problems << QStringLiteral("The per-pass record has no outlier decision: the series did not end.");
+}
+
+// The results file against the record: the same passes, the same values to
+// the results file's six digits.
+void crossCheck(const ResultsFile& r, Series* s)
+{
+    const int n = r.values[SrcRf].size();
+    if (n != s->passCount()) {
+        s->problems << QStringLiteral("The results file holds %1 passes, the per-pass record %2.")
+                           .arg(n)
+                           .arg(s->passCount());
+    }
+    int differ = 0;
+    QString first;
+    for (int i = 0; i < std::min(n, s->passCount()); ++i) {
+        for (int d = 0; d < kDelays; ++d) {
+            const double a = i < r.values[d].size() ? r.values[d][i] : kNaN;
+            const double b = s->values[d][i];
+            if (fileNumber(a) == fileNumber(b))
+                continue;
+            if (differ++ == 0)
+                first = QStringLiteral("pass %1, %2: %3 against %4")
+                            .arg(s->pass[i])
+                            .arg(delayName(d), fileNumber(a), fileNumber(b));
+        }
+    }
+    if (differ > 0)
+        s->problems << QStringLiteral("The results file and the per-pass record differ in %1 values (first: %2).")
+                           .arg(differ)
+                           .arg(first);
+}
+
 }  // namespace
 
 int Series::indexOf(int passNumber) const
@@ -57,6 +127,14 @@ int Series::indexOf(int passNumber) const
         return passNumber - 1;
     const auto it = std::lower_bound(pass.cbegin(), pass.cend(), passNumber);
     return it != pass.cend() && *it == passNumber ? int(it - pass.cbegin()) : -1;
+}
+
+QString Series::headerValue(const QString& key) const
+{
+    for (const auto& kv : header)
+        if (kv.first == key)
+            return kv.second;
+    return QString();
 }
 
 QString Series::familyText() const
@@ -71,26 +149,56 @@ bool loadSeries(const SeriesEntry& entry, Series* out, QString* error)
 {
     Series s;
     s.entry = entry;
-    if (!entry.hasResults) {
-        *error = QStringLiteral("The series %1 in %2 has no results file.")
-                     .arg(entry.stamp, QDir::toNativeSeparators(entry.folder));
-        if (entry.traceFiles > 0)
-            *error += QStringLiteral(" Its %1 trace files alone carry no delays.").arg(entry.traceFiles);
-        return false;
+    ResultsFile results;
+    QString resultsError;
+    const bool haveResults = entry.hasResults && readResultsFile(entry.resultsPath(), &results, &resultsError);
+    bool fromRecord = false;
+    if (entry.hasPasses) {
+        measurement::PassRecord rec;
+        QString why;
+        const measurement::RecordRead read = measurement::readPassRecord(entry.passesPath(), &rec, &why);
+        if (read == measurement::RecordRead::Ok && (rec.columns || !haveResults)) {
+            // A record without its column line: the series ended before its
+            // first pass; with nothing else to go by, that is the series.
+            takeRecord(rec, &s);
+            s.source = QFileInfo(entry.passesPath()).fileName();
+            fromRecord = true;
+        } else if (read == measurement::RecordRead::Ok) {
+            s.problems << QStringLiteral("The per-pass record holds no pass.");
+        } else {
+            s.problems << QStringLiteral("The per-pass record cannot be used: %1")
+                              .arg(why.isEmpty() ? QStringLiteral("it cannot be read.") : why);
+        }
     }
-    ResultsFile r;
-    if (!readResultsFile(entry.resultsPath(), &r, error))
-        return false;
-    takeResults(r, &s);
-    s.source = QFileInfo(entry.resultsPath()).fileName();
-    s.problems << r.problems;
-    if (s.pass.isEmpty() && r.problems.size() >= kDelays) {
-        *error = QStringLiteral("%1 is not a results file of the program.")
-                     .arg(QDir::toNativeSeparators(entry.resultsPath()));
+    if (fromRecord) {
+        if (haveResults) {
+            s.problems << results.problems;
+            crossCheck(results, &s);
+        } else {
+            s.problems << (entry.hasResults ? resultsError
+                                            : QStringLiteral("The series has no results file (it did not end)."));
+        }
+    } else if (haveResults) {
+        takeResults(results, &s);
+        s.source = QFileInfo(entry.resultsPath()).fileName();
+        s.problems << results.problems;
+        if (s.pass.isEmpty() && results.problems.size() >= kDelays) {
+            *error = QStringLiteral("%1 is not a results file of the program.")
+                         .arg(QDir::toNativeSeparators(entry.resultsPath()));
+            return false;
+        }
+    } else {
+        *error = entry.hasResults ? resultsError
+                                  : QStringLiteral("The series %1 in %2 has neither a results file nor a per-pass "
+                                                   "record; trace files alone carry no delays.")
+                                        .arg(entry.stamp, QDir::toNativeSeparators(entry.folder));
+        if (!s.problems.isEmpty())
+            *error += QLatin1Char(' ') + s.problems.join(QLatin1Char(' '));
         return false;
     }
 
-    s.traces = traceMasks(entry, s.passCount());
+    const int lastPass = s.pass.isEmpty() ? 0 : s.pass.last();
+    s.traces = traceMasks(entry, lastPass);
     int partial = 0;
     for (int k = 1; k < s.traces.size(); ++k)
         if (s.traces[k] != 0 && s.traces[k] != 7)
@@ -124,16 +232,17 @@ namespace view {
 
 double samplePeriodMs(const Series& s)
 {
+    bool ok = false;
+    const double recorded = s.headerValue(QStringLiteral("sample_period_ms")).toDouble(&ok);
+    if (ok && recorded > 0.0 && std::isfinite(recorded))
+        return recorded;
     for (int i = 0; i < s.passCount(); ++i) {
         if (!s.hasTraces(s.pass[i]))
             continue;
         const QFileInfo fi(s.entry.path(measurement::traceFileName(s.entry.stamp, s.pass[i],
                                                                    measurement::Trace::Source)));
         const qint64 pts = fi.size() / 8;
-        if (pts < 2)
-            return 0.0;
-        const double window = s.osTyp == 0 ? 1.0 : 1.2;
-        return window / double(pts - 1) * 1000.0;
+        return pts >= 2 && pts <= measurement::maxTraceValues() ? measurement::samplePeriodMs(s.osTyp, int(pts)) : 0.0;
     }
     return 0.0;
 }

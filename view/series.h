@@ -23,6 +23,9 @@ struct Series
     int osTyp = 1;
     bool familyKnown = false;
     QString source;  // the file the values come from
+    // Significant digits of the stored values: the per-pass record keeps
+    // them whole (0), the results file to six digits.
+    int storedDigits = 6;
 
     // Per pass, all of one length: pass number (= trace set number), the
     // three values (missing: not-a-number), the recorded edge times in s
@@ -36,7 +39,8 @@ struct Series
     // Trace files per pass number (index 0 unused): bit 0 source, 1 RF, 2 sink.
     QVector<quint8> traces;
 
-    // Header of the per-pass record ("key", "value"), in file order.
+    // Header of the per-pass record ("key", "value"), in file order; empty
+    // for a series written before the record existed.
     QVector<QPair<QString, QString>> header;
     QStringList problems;
 
@@ -47,12 +51,15 @@ struct Series
     }
     // Index of a pass number in the per-pass vectors, -1 when absent.
     int indexOf(int passNumber) const;
+    QString headerValue(const QString& key) const;
     // "first" / "second" family, with "(assumed)" when the files do not say.
     QString familyText() const;
 };
 
-// Loads the series of `entry`. False only when nothing of it can be read
-// (*error says why); damage is listed in Series::problems.
+// Loads the series of `entry`: from its per-pass record when it has one
+// (checked against the results file), else from the results file. False
+// only when nothing of it can be read (*error says why); damage is listed in
+// Series::problems.
 bool loadSeries(const SeriesEntry& entry, Series* out, QString* error);
 
 // The family the program itself is set to, from its settings file in
@@ -65,9 +72,9 @@ QString programDataDir();
 
 namespace view {
 
-// Time between two samples of the series' traces in ms (from the record's
-// header, else from the first trace file's length and the family's window);
-// 0 when neither says.
+// Time between two samples of the series' traces in ms (from the record,
+// else from the first source trace file's length and the family); 0 when
+// neither says.
 double samplePeriodMs(const Series& s);
 
 }  // namespace view

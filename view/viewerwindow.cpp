@@ -48,7 +48,7 @@ QString unitOf(int delay)
 }
 
 // Rows: columns of values; columns: the summary's figures.
-void fillSummaryTable(QTableWidget* table, const QVector<ValueColumn>& columns)
+void fillSummaryTable(QTableWidget* table, const QVector<ValueColumn>& columns, double resolutionMs)
 {
     table->clear();
     table->setColumnCount(kSummaryRows);
@@ -60,7 +60,7 @@ void fillSummaryTable(QTableWidget* table, const QVector<ValueColumn>& columns)
     QStringList rows;
     for (int r = 0; r < columns.size(); ++r) {
         rows << columns[r].title;
-        const Summary s = summarise(columns[r].values);
+        const Summary s = summarise(columns[r].values, resolutionMs);
         for (int k = 0; k < kSummaryRows; ++k) {
             const double v = summaryRowValue(s, k);
             auto* item = new QTableWidgetItem(summaryRowIsCount(k) ? QString::number(int(v)) : msCell(v));
@@ -300,6 +300,7 @@ void ViewerWindow::fillSeriesTabs()
         return;
     }
     const Series& s = *m_series;
+    m_resolution = samplePeriodMs(s);
     int withTraces = 0;
     for (int i = 0; i < s.passCount(); ++i)
         withTraces += s.hasTraces(s.pass[i]) ? 1 : 0;
@@ -318,7 +319,7 @@ void ViewerWindow::fillSeriesTabs()
     QStringList outlierText;
     QVector<QVector<bool>> masks;
     for (int d = 0; d < kDelays; ++d)
-        masks << outlierMask(s.values[d]);
+        masks << outlierMask(s.values[d], m_resolution);
     for (int i = 0; i < s.passCount(); ++i) {
         QStringList names;
         for (int d = 0; d < kDelays; ++d)
@@ -366,7 +367,7 @@ void ViewerWindow::fillStatistics()
             cols << c;
         }
     }
-    fillSummaryTable(ui->statsTable, cols);
+    fillSummaryTable(ui->statsTable, cols, m_resolution);
 }
 
 void ViewerWindow::fillDistribution()
@@ -375,9 +376,9 @@ void ViewerWindow::fillDistribution()
         return;
     const int d = std::max(0, ui->delayBox->currentIndex());
     const PlotSet set{delayName(d), m_series->values[d], kFirstColour};
-    showHistogram(ui->histPlot, {set}, d == SrcHd ? 0.0 : samplePeriodMs(*m_series), unitOf(d));
+    showHistogram(ui->histPlot, {set}, m_resolution, unitOf(d));
     showCdf(ui->cdfPlot, {set}, unitOf(d));
-    showValues(ui->valuesPlot, m_series->pass, set, outlierMask(set.values), unitOf(d));
+    showValues(ui->valuesPlot, m_series->pass, set, outlierMask(set.values, m_resolution), unitOf(d));
     for (graph::PlotNavigation* n : m_navs.mid(0, 3))
         n->home();
 }
@@ -449,7 +450,7 @@ void ViewerWindow::fillReanalysis()
     ui->reanalysisSummary->setText(text);
 
     const QVector<ValueColumn> values = reanalysisColumns(r, appliedCalibration());
-    fillSummaryTable(ui->reanalysisStats, values);
+    fillSummaryTable(ui->reanalysisStats, values, m_resolution);
     QVector<TableColumn> cols;
     QVector<double> passes;
     QStringList reproduced, problems;
@@ -497,8 +498,8 @@ void ViewerWindow::fillCompare()
         return;
     }
     const int d = std::max(0, ui->compareDelayBox->currentIndex());
-    const Summary a = summarise(m_series->values[d]);
-    const Summary b = summarise(m_other.values[d]);
+    const Summary a = summarise(m_series->values[d], m_resolution);
+    const Summary b = summarise(m_other.values[d], samplePeriodMs(m_other));
     t->setColumnCount(3);
     t->setRowCount(kSummaryRows);
     t->setHorizontalHeaderLabels({stampText(m_series->entry.stamp), stampText(m_other.entry.stamp),
@@ -521,7 +522,7 @@ void ViewerWindow::fillCompare()
     t->resizeColumnsToContents();
     const QVector<PlotSet> sets{{stampText(m_series->entry.stamp), m_series->values[d], kFirstColour},
                                 {stampText(m_other.entry.stamp), m_other.values[d], kSecondColour}};
-    showHistogram(ui->compareHistPlot, sets, d == SrcHd ? 0.0 : samplePeriodMs(*m_series), unitOf(d));
+    showHistogram(ui->compareHistPlot, sets, std::max(m_resolution, samplePeriodMs(m_other)), unitOf(d));
     showCdf(ui->compareCdfPlot, sets, unitOf(d));
     for (graph::PlotNavigation* n : m_navs.mid(3))
         n->home();

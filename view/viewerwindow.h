@@ -105,6 +105,7 @@ private:
     view::Reanalysis m_reanalysis;
     bool m_hasReanalysis = false;
     view::Calibration m_calibration;
+    double m_resolution = 0.0;  // sample period of the series, ms: the statistics' resolution
     view::ColumnTable* m_passModel = nullptr;
     view::ColumnTable* m_reModel = nullptr;
     QPointer<PassView> m_passView;

@@ -10,6 +10,7 @@
 // The series are written there first with the program's own file writers
 // (10,000 passes at 20,000 points are 4.8 GB) and removed at the end.
 #include "delays.h"
+#include "passrecord.h"
 #include "passview.h"
 #include "plotnavigation.h"
 #include "reanalysis.h"
@@ -70,13 +71,19 @@ struct PassMaker
     }
 };
 
-// Writes a series with the program's writers; returns its stamp.
+// Writes a series with the program's file formats (trace files, per-pass
+// record, results file); returns its stamp.
 QString writeSeries(const QString& dir, const QString& stamp, int passes, int points)
 {
     PassMaker maker;
     QVector<double> d1, d2, d3, t;
     measurement::buildTimeAxis(1, points, &t);
     QVector<double> rf, hd, snk;
+    measurement::RecordHeader h;
+    h.started = QDateTime::currentDateTime();
+    h.osTyp = 1;
+    h.passes = passes;
+    QByteArray record = measurement::recordHeaderText(h) + measurement::recordPointsText(1, points);
     const measurement::Trace kinds[3] = {measurement::Trace::Source, measurement::Trace::Rf, measurement::Trace::Sink};
     for (int k = 1; k <= passes; ++k) {
         maker.make(points, k, &d1, &d2, &d3);
@@ -84,11 +91,26 @@ QString writeSeries(const QString& dir, const QString& stamp, int passes, int po
         rf << r.src2Rf;
         hd << 55.0 + (k % 9);
         snk << r.src2Snk;
+        measurement::PassRow row;
+        row.pass = k;
+        row.time = h.started.addMSecs(k * 100);
+        row.src2Rf = rf.last();
+        row.src2Hd = hd.last();
+        row.src2Snk = snk.last();
+        row.tsrc = r.tsrc;
+        row.trf = r.trf;
+        row.tsnk = r.tsnk;
+        record += measurement::recordRowText(row);
         const QVector<double>* src[3] = {&d1, &d2, &d3};
         for (int i = 0; i < 3; ++i)
             if (!measurement::writeTraceFile(dir + "/" + measurement::traceFileName(stamp, k, kinds[i]), *src[i], points))
                 qFatal("cannot write trace files in %s", qPrintable(dir));
     }
+    measurement::RecordOutliers none;
+    record += measurement::recordOutlierLine(none, 0, 0, 0);
+    QFile rec(dir + "/" + measurement::passRecordFileName(stamp));
+    if (!rec.open(QIODevice::WriteOnly) || rec.write(record) != record.size())
+        qFatal("cannot write the per-pass record");
     QFile f(dir + "/" + measurement::resultsFileName(stamp));
     if (!f.open(QIODevice::WriteOnly))
         qFatal("cannot write the results file");
@@ -142,8 +164,10 @@ int main(int argc, char** argv)
         Series s;
         if (!seriesFromPath(dir + "/" + big + "Results.txt", &entry, &error) || !loadSeries(entry, &s, &error))
             qFatal("%s", qPrintable(error));
+        if (round == 0 && !s.problems.isEmpty())
+            std::printf("  !! %s\n", qPrintable(s.problems.join("; ")));
         for (int d = 0; d < kDelays; ++d) {
-            summarise(s.values[d]);
+            summarise(s.values[d], samplePeriodMs(s));
             histogram(s.values[d], samplePeriodMs(s));
         }
         open.push_back(ms(clock));
@@ -192,7 +216,6 @@ int main(int argc, char** argv)
     Series s;
     seriesFromPath(dir + "/" + big + "Results.txt", &entry, &error);
     loadSeries(entry, &s, &error);
-    s.osTyp = 1;
     catMs(dir, big);
     std::vector<double> cats, res;
     int calls = 0;

@@ -7,6 +7,7 @@
 #include "faultrig.h"
 #include "globals.h"
 #include "graph.h"
+#include "passrecord.h"
 #include "passview.h"
 #include "plotnavigation.h"
 #include "reanalysis.h"
@@ -40,6 +41,33 @@ struct Written
     QVector<double> values[kDelays];  // from the results file, read by the fault rig
     std::vector<qb::GroundTruth> truth;
 };
+
+// Where the program does not write the per-pass record itself, its record
+// writer makes one from the series' results, as the series would have.
+void ensureRecord(const QString& dir, const Written& w, int osTyp)
+{
+    const QString path = dir + "/" + measurement::passRecordFileName(w.stamp);
+    if (QFile::exists(path))
+        return;
+    measurement::PassRecordWriter rec;
+    measurement::RecordHeader h;
+    h.started = QDateTime::currentDateTime();
+    h.osTyp = osTyp;
+    h.passes = w.values[0].size();
+    const int pts = int(QFileInfo(dir + "/" + w.stamp + "001_src.bin").size() / 8);
+    bool ok = rec.create(path, h);
+    for (int i = 0; ok && i < h.passes; ++i) {
+        measurement::PassRow row;
+        row.pass = i + 1;
+        row.time = h.started;
+        row.src2Rf = w.values[SrcRf][i];
+        row.src2Hd = w.values[SrcHd][i];
+        row.src2Snk = w.values[SrcSnk][i];
+        ok = rec.append(row, pts);
+    }
+    if (!ok || !rec.finish(measurement::RecordOutliers()))
+        qFatal("record not written: %s", qPrintable(rec.errorString()));
+}
 
 // One series with Save Data by the real window against a fresh bench.
 Written runProgram(const qb::Options& opt, const WindowConfig& c)
@@ -134,7 +162,7 @@ private slots:
         for (int d = 0; d < kDelays; ++d) {
             QCOMPARE(s.values[d].size(), 5);
             QVector<double> v = m_a.values[d];
-            const Summary sm = summarise(s.values[d]);
+            const Summary sm = summarise(s.values[d], samplePeriodMs(s));
             std::sort(v.begin(), v.end());
             double sum = 0;
             for (double x : v)
@@ -183,8 +211,9 @@ private slots:
     {
         for (const Written* w : {&m_a, &m_b}) {
             Series s = load(dataDir(), w->stamp);
-            QVERIFY(!s.familyKnown);
-            s.osTyp = w == &m_a ? 1 : 0;
+            if (!s.familyKnown)
+                s.osTyp = w == &m_a ? 1 : 0;
+            QCOMPARE(s.osTyp, w == &m_a ? 1 : 0);
             const Reanalysis r = reanalyse(s);
             QCOMPARE(r.reproduced, s.passCount());
             QCOMPARE(r.analysed, s.passCount());
@@ -247,20 +276,48 @@ private slots:
         text.replace(at, text.indexOf('\n', at) - at, "nan");
         QVERIFY(results.resize(0) && results.write(text) == text.size());
         results.close();
+        ensureRecord(dir, m_a, 1);
+        QFile record(p + "Passes.csv");
+        QVERIFY(record.open(QIODevice::ReadOnly));
+        const QByteArray rows = record.readAll();
+        record.close();
+        QVERIFY(record.resize(rows.lastIndexOf("\n5,") + 12));  // cut inside the last row
 
-        Series s = load(dir, m_a.stamp);
-        QVERIFY2(!s.problems.filter("Source2RF mean").isEmpty(), qPrintable(s.problems.join('\n')));
-        s.osTyp = 1;
+        const Series s = load(dir, m_a.stamp);
+        for (const char* says : {"Source2RF mean", "ends inside a row", "results file holds 5 passes"})
+            QVERIFY2(!s.problems.filter(says).isEmpty(), qPrintable(s.problems.join('\n')));
+        QVERIFY(s.familyKnown && s.osTyp == 1);
+        QCOMPARE(s.passCount(), 4);
         const Reanalysis r = reanalyse(s);
         QVERIFY(!r.passes[0].problems.filter("ends inside a value").isEmpty());
         QVERIFY(!r.passes[0].problems.filter("holds").isEmpty());
         QVERIFY(!r.passes[1].analysed && !r.passes[1].problems.filter("missing").isEmpty());
-        QCOMPARE(r.reproduced, 3);  // passes 3 to 5 untouched
+        for (int i : {2, 3})  // untouched
+            QVERIFY(r.passes[i].analysed && r.passes[i].problems.isEmpty());
 
-        const Run run = runViewer({"--summary", p + "003_rf.bin", "--reanalyse", "--family", "second"});
+        const Run run = runViewer({"--summary", p + "003_rf.bin", "--reanalyse"});
         QCOMPARE(run.status, int(ExitProblems));
         QVERIFY(run.out.contains("program_src2snk_ms"));
         QVERIFY2(run.err.contains("002_src.bin is missing"), qPrintable(run.err));
+    }
+
+    // Written before the per-pass record existed: results and trace files.
+    void oldFormatSeries()
+    {
+        const QString dir = copySeries(m_a.stamp, m_tmp.path() + "/old");
+        copySeries(m_b.stamp, dir);
+        for (const QString& f : QDir(dir).entryList({"*Passes.csv"}))
+            QVERIFY(QFile::remove(dir + "/" + f));
+        Series s = load(dir, m_a.stamp);
+        QVERIFY2(s.problems.isEmpty(), qPrintable(s.problems.join('\n')));
+        QVERIFY(!s.familyKnown && s.storedDigits == 6);
+        for (int d = 0; d < kDelays; ++d)
+            QCOMPARE(s.values[d], m_a.values[d]);
+        s.osTyp = 1;
+        QCOMPARE(reanalyse(s).reproduced, 5);
+        const Run run = runViewer({"--csv", dir + "/" + m_a.stamp + "Results.txt", "--family", "second"});
+        QCOMPARE(run.status, int(ExitOk));
+        QVERIFY2(run.err.contains("does not record its oscilloscope family"), qPrintable(run.err));
     }
 
     void commandLine()
@@ -271,7 +328,7 @@ private slots:
         QCOMPARE(QJsonDocument::fromJson(run.out.toUtf8()).object()["reanalysis"].toObject()["reproduced"].toInt(), 5);
         run = runViewer({"--summary", results});
         QCOMPARE(run.status, int(ExitOk));
-        QVERIFY2(run.err.contains("does not record its oscilloscope family"), qPrintable(run.err));
+        QVERIFY2(run.out.contains("src2snk_ms"), qPrintable(run.out));
         struct Bad
         {
             QStringList args;
@@ -303,7 +360,7 @@ private slots:
             asked = def;
             return hint.contains("second") ? def : -1;
         };
-        QVERIFY(w.openPath(dataDir() + "/" + m_a.stamp + "001_src.bin"));
+        QVERIFY(w.openPath(m_tmp.path() + "/old/" + m_a.stamp + "001_src.bin"));
         QCOMPARE(w.entries().size(), 2);
         QVERIFY(w.showPass(0));
         QCOMPARE(asked, 1);
