@@ -31,6 +31,12 @@ struct Options
                                    QStringLiteral("Offsets in ms to subtract from source->RF, source->HDMI and "
                                                   "source->sink (with --reanalyse)."),
                                    QStringLiteral("RF,HDMI,SINK")};
+    QCommandLineOption pass{QStringLiteral("pass"), QStringLiteral("Window: show this pass of the series."),
+                            QStringLiteral("N")};
+    QCommandLineOption tab{QStringLiteral("tab"),
+                           QStringLiteral("Window: start on this tab (passes, statistics, distribution, "
+                                          "reanalysis, compare)."),
+                           QStringLiteral("NAME")};
     QCommandLineOption help{QStringList{QStringLiteral("h"), QStringLiteral("help")},
                             QStringLiteral("Show this help.")};
     QCommandLineOption version{QStringLiteral("version"), QStringLiteral("Show the version.")};
@@ -41,7 +47,7 @@ struct Options
             QStringLiteral("Series viewer of quarnel. Without options it opens its window on the program's data "
                            "folder, or on the folder or series file given. PATH is any file of a series: its "
                            "results file, its per-pass record or one of its trace files."));
-        p->addOptions({summary, csv, json, reanalyse, family, calibration, help, version});
+        p->addOptions({summary, csv, json, reanalyse, family, calibration, pass, tab, help, version});
         p->addPositionalArgument(QStringLiteral("PATH"), QStringLiteral("Data folder or series file to open."),
                                  QStringLiteral("[PATH]"));
     }
@@ -73,6 +79,46 @@ bool isCommandLineRun(const QStringList& args)
             return true;
     }
     return false;
+}
+
+bool parseWindowArguments(const QStringList& args, WindowRequest* request, QString* error)
+{
+    QCommandLineParser parser;
+    const Options o;
+    o.addTo(&parser);
+    static const QStringList tabs{QStringLiteral("passes"), QStringLiteral("statistics"),
+                                  QStringLiteral("distribution"), QStringLiteral("reanalysis"),
+                                  QStringLiteral("compare")};
+    if (!parser.parse(args)) {
+        *error = parser.errorText();
+        return false;
+    }
+    if (parser.positionalArguments().size() > 1) {
+        *error = QStringLiteral("Give at most one folder or series file.");
+        return false;
+    }
+    request->path = parser.positionalArguments().value(0);
+    const QString family = parser.value(o.family).toLower();
+    if (!family.isEmpty() && family != QLatin1String("first") && family != QLatin1String("second")) {
+        *error = QStringLiteral("--family takes \"first\" or \"second\".");
+        return false;
+    }
+    request->family = family.isEmpty() ? -1 : family == QLatin1String("first") ? 0 : 1;
+    request->reanalyse = parser.isSet(o.reanalyse);
+    request->tab = parser.value(o.tab).toLower();
+    if (!request->tab.isEmpty() && !tabs.contains(request->tab)) {
+        *error = QStringLiteral("--tab takes one of: %1.").arg(tabs.join(QStringLiteral(", ")));
+        return false;
+    }
+    if (parser.isSet(o.pass)) {
+        bool ok = false;
+        request->pass = parser.value(o.pass).toInt(&ok);
+        if (!ok || request->pass < 1) {
+            *error = QStringLiteral("--pass takes a pass number from 1.");
+            return false;
+        }
+    }
+    return true;
 }
 
 int runCommandLine(const QStringList& args, QTextStream& out, QTextStream& err, const QString& programDataDir)

@@ -3,9 +3,9 @@
 #include "viewerwindow.h"
 
 #include <QApplication>
+#include <QMessageBox>
+#include <QTabWidget>
 #include <QTextStream>
-
-#include <cstdio>
 
 int main(int argc, char** argv)
 {
@@ -22,10 +22,17 @@ int main(int argc, char** argv)
     }
     QApplication app(argc, argv);
     app.setApplicationVersion(QStringLiteral(QUARNEL_VERSION));
+    view::WindowRequest request;
+    QString error;
+    if (!view::parseWindowArguments(app.arguments(), &request, &error)) {
+        QTextStream(stderr) << "quarnel-view: " << error << " (--help lists the options)\n";
+        return view::ExitUsage;
+    }
     ViewerWindow w(view::programDataDir());
-    const QStringList rest = app.arguments().mid(1);
-    if (rest.isEmpty() || !w.openPath(rest.first()))
-        w.openFolder(view::programDataDir());
+    w.setFamilyAnswer(request.family);
     w.show();
+    if (request.path.isEmpty() || !w.openPath(request.path))
+        w.openFolder(view::programDataDir());
+    w.startWith(request.tab, request.reanalyse, request.pass);
     return app.exec();
 }

@@ -5,6 +5,7 @@
 #include "exporting.h"
 #include "passview.h"
 #include "plotnavigation.h"
+#include "resultfiles.h"
 #include "stats.h"
 #include "ui_viewerwindow.h"
 #include "viewersettings.h"
@@ -142,6 +143,11 @@ ViewerWindow::ViewerWindow(const QString& programDir, QWidget* parent)
     }
     for (QwtPlot* p : {ui->histPlot, ui->cdfPlot, ui->valuesPlot, ui->compareHistPlot, ui->compareCdfPlot})
         m_navs << new graph::PlotNavigation(p);
+    const int row = fontMetrics().height() + 6;
+    for (QTableView* t : {static_cast<QTableView*>(ui->passTable), static_cast<QTableView*>(ui->reanalysisTable),
+                          static_cast<QTableView*>(ui->statsTable), static_cast<QTableView*>(ui->reanalysisStats),
+                          static_cast<QTableView*>(ui->compareTable)})
+        t->verticalHeader()->setDefaultSectionSize(row);
     ui->splitter->setStretchFactor(1, 3);
 
     const ViewerSettings vs = readViewerSettings(m_settingsPath);
@@ -163,6 +169,16 @@ ViewerWindow::~ViewerWindow()
     if (m_passView)
         delete m_passView;
     delete ui;
+}
+
+void ViewerWindow::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (!m_sized) {
+        // Room for the series list's columns; the splitter only takes sizes once laid out.
+        m_sized = true;
+        ui->splitter->setSizes({430, std::max(400, ui->splitter->width() - 430)});
+    }
 }
 
 PassView* ViewerWindow::passView() const
@@ -235,7 +251,8 @@ bool ViewerWindow::ensureFamily()
         return false;
     if (m_series->familyKnown || m_familyAnswers.contains(m_series->entry.stamp))
         return true;
-    const int answer = askFamily(*m_series, programFamily(m_programDir), familyHint(*m_series));
+    const int answer = m_familyAnswer >= 0 ? m_familyAnswer
+                                           : askFamily(*m_series, programFamily(m_programDir), familyHint(*m_series));
     if (answer < 0)
         return false;
     m_familyAnswers.insert(m_series->entry.stamp, answer);
@@ -250,12 +267,19 @@ void ViewerWindow::fillSeriesList()
     ui->seriesList->clear();
     for (const SeriesEntry& e : m_entries) {
         QStringList cols{stampText(e.stamp)};
+        // The results file is short; a series without one (it did not end)
+        // is read from its per-pass record.
         ResultsFile r;
+        Series s;
         QString error;
         if (e.hasResults && readResultsFile(e.resultsPath(), &r, &error)) {
             cols << QString::number(r.values[SrcRf].size());
             for (int d = 0; d < kDelays; ++d)
                 cols << msCell(r.means[d]);
+        } else if (loadSeries(e, &s, &error)) {
+            cols << QString::number(s.passCount());
+            for (int d = 0; d < kDelays; ++d)
+                cols << msCell(measurement::meanOfDelivered(s.values[d]));
         } else {
             cols << QStringLiteral("?") << QString() << QString() << QString();
         }
@@ -552,6 +576,24 @@ bool ViewerWindow::showPass(int index)
     m_passView->raise();
     m_passView->showIndex(index);
     return true;
+}
+
+void ViewerWindow::startWith(const QString& tab, bool reanalyse, int pass)
+{
+    const QMap<QString, QWidget*> tabs{{QStringLiteral("passes"), ui->passesTab},
+                                       {QStringLiteral("statistics"), ui->statisticsTab},
+                                       {QStringLiteral("distribution"), ui->distributionTab},
+                                       {QStringLiteral("reanalysis"), ui->reanalysisTab},
+                                       {QStringLiteral("compare"), ui->compareTab}};
+    if (reanalyse)
+        reanalyseSeries();
+    if (tabs.contains(tab))
+        ui->tabs->setCurrentWidget(tabs.value(tab));
+    if (pass > 0 && m_series) {
+        const int index = m_series->indexOf(pass);
+        if (index < 0 || !showPass(index))
+            statusBar()->showMessage(QStringLiteral("The series has no pass %1.").arg(pass));
+    }
 }
 
 void ViewerWindow::on_passTable_doubleClicked(const QModelIndex& index)

@@ -51,12 +51,21 @@ public:
     bool showPass(int index);
     // Re-analyses the series with progress and Cancel; false when it did not run.
     bool reanalyseSeries();
+    // What the command line asks to see first: a tab by name, the
+    // re-analysis, a pass by number (0: none).
+    void startWith(const QString& tab, bool reanalyse, int pass);
+    // The family of series that do not record it, given instead of asked
+    // (0 first, 1 second, -1 ask).
+    void setFamilyAnswer(int family) { m_familyAnswer = family; }
 
     // The operator's answer for a series that does not record its family:
     // 0 first, 1 second, -1 when the question was cancelled.
     std::function<int(const view::Series&, int defaultFamily, const QString& hint)> askFamily;
     // Where an export goes; empty cancels.
     std::function<QString(const QString& title, const QString& suggestedName)> askSavePath;
+
+protected:
+    void showEvent(QShowEvent* event) override;
 
 private slots:
     void on_browseButton_clicked();
@@ -111,5 +120,7 @@ private:
     QPointer<PassView> m_passView;
     QHash<QString, int> m_familyAnswers;  // per series, for this session
     bool m_filling = false;
+    int m_familyAnswer = -1;
+    bool m_sized = false;
     QVector<graph::PlotNavigation*> m_navs;
 };
