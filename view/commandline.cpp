@@ -2,7 +2,7 @@
 
 #include "exporting.h"
 #include "reanalysis.h"
-#include "series.h"
+#include "storedseries.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

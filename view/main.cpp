@@ -1,5 +1,5 @@
 #include "commandline.h"
-#include "series.h"
+#include "storedseries.h"
 #include "viewerwindow.h"
 
 #include <QApplication>

@@ -5,7 +5,7 @@
 #pragma once
 
 #include "reanalysis.h"
-#include "series.h"
+#include "storedseries.h"
 
 #include <QSharedPointer>
 #include <QVector>

@@ -5,7 +5,7 @@
 #pragma once
 
 #include "delays.h"
-#include "series.h"
+#include "storedseries.h"
 #include "transitions.h"
 
 #include <QStringList>

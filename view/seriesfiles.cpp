@@ -1,6 +1,7 @@
 #include "seriesfiles.h"
 
 #include "resultfiles.h"
+#include "series.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -163,8 +164,17 @@ QHash<QString, Scan> scanFolder(const QString& folder, const QString& onlyStamp 
             s.sets[set] |= quint8(1u << kind);
         }
     }
-    for (Scan& s : byStamp)
+    for (Scan& s : byStamp) {
         s.entry.traceSets = int(std::count(s.sets.cbegin(), s.sets.cend(), quint8(7)));
+        int last = 0;
+        for (auto it = s.sets.cbegin(); it != s.sets.cend(); ++it)
+            if (it.key() <= measurement::kMaxPasses)
+                last = std::max(last, it.key());
+        s.entry.sets.fill(0, last + 1);
+        for (auto it = s.sets.cbegin(); it != s.sets.cend(); ++it)
+            if (it.key() <= last)
+                s.entry.sets[it.key()] = it.value();
+    }
     return byStamp;
 }
 
@@ -210,17 +220,6 @@ bool seriesFromPath(const QString& path, SeriesEntry* entry, QString* error)
     }
     *entry = found.value(stamp).entry;
     return true;
-}
-
-QVector<quint8> traceMasks(const SeriesEntry& entry, int passes)
-{
-    QVector<quint8> masks(std::max(passes, 0) + 1, 0);
-    const QHash<QString, Scan> found = scanFolder(entry.folder, entry.stamp);
-    const Scan s = found.value(entry.stamp);
-    for (auto it = s.sets.cbegin(); it != s.sets.cend(); ++it)
-        if (it.key() <= passes)
-            masks[it.key()] = it.value();
-    return masks;
 }
 
 ResultsFile parseResultsText(const QByteArray& text)

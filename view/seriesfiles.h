@@ -28,6 +28,10 @@ struct SeriesEntry
     bool hasPasses = false;  // the per-pass record
     int traceSets = 0;       // sets with all three trace files
     int traceFiles = 0;
+    // Trace files per set number 1 .. kMaxPasses (index 0 unused): bit 0
+    // source, bit 1 RF, bit 2 sink. Set numbers the program never writes
+    // are left out.
+    QVector<quint8> sets;
 
     QString path(const QString& name) const { return folder + QLatin1Char('/') + name; }
     QString resultsPath() const;
@@ -50,9 +54,6 @@ QVector<SeriesEntry> listSeries(const QString& folder);
 // the series exists.
 bool seriesFromPath(const QString& path, SeriesEntry* entry, QString* error);
 
-// Set numbers with all three trace files, as a mask per pass 1 .. passes
-// (index 0 unused): bit 0 source, bit 1 RF, bit 2 sink.
-QVector<quint8> traceMasks(const SeriesEntry& entry, int passes);
 
 // The results text, read as far as it goes. Values that are not numbers in
 // the text ("nan") are missing values; anything unreadable is reported in

@@ -6,7 +6,7 @@
 #pragma once
 
 #include "reanalysis.h"
-#include "series.h"
+#include "storedseries.h"
 
 #include <QHash>
 #include <QMainWindow>

@@ -15,7 +15,7 @@
 #include "plotnavigation.h"
 #include "reanalysis.h"
 #include "resultfiles.h"
-#include "series.h"
+#include "storedseries.h"
 #include "stats.h"
 #include "viewerwindow.h"
 
