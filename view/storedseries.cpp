@@ -51,7 +51,7 @@ void takeResults(const ResultsFile& r, Series* s)
 
 // The record's rows, the family from its header, and what it says about
 // how the series ended.
-void takeRecord(const measurement::PassRecord& rec, Series* s)
+void takeRecord(const measurement::PassRecordFile& rec, Series* s)
 {
     const int n = rec.rows.size();
     sizeColumns(s, n);
@@ -162,7 +162,7 @@ bool loadSeries(const SeriesEntry& entry, Series* out, QString* error)
     const bool haveResults = entry.hasResults && readResultsFile(entry.resultsPath(), &results, &resultsError);
     bool fromRecord = false;
     if (entry.hasPasses) {
-        measurement::PassRecord rec;
+        measurement::PassRecordFile rec;
         QString why;
         const measurement::RecordRead read = measurement::readPassRecord(entry.passesPath(), &rec, &why);
         if (read == measurement::RecordRead::Ok && (rec.columns || !haveResults)) {
