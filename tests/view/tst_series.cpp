@@ -217,6 +217,8 @@ private slots:
             const Reanalysis r = reanalyse(s);
             QCOMPARE(r.reproduced, s.passCount());
             QCOMPARE(r.analysed, s.passCount());
+            const Reanalysis cancelled = reanalyse(s, [](int, int) { return false; });
+            QVERIFY(cancelled.cancelled && cancelled.passes.isEmpty());
             const double ln2 = std::log(2.0);
             for (int i = 0; i < s.passCount(); ++i) {
                 const qb::GroundTruth& g = w->truth[i];
