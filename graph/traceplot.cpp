@@ -1,5 +1,6 @@
 #include "traceplot.h"
 
+#include "edgemarker.h"
 #include "graphutil.h"
 #include "tracecurve.h"
 
@@ -33,16 +34,17 @@ TraceItems addTrace(QwtPlot* plt, Qt::GlobalColor colour, const QVector<double>&
     items.curve = new TraceCurve(QString());
     items.curve->setPen(colour, 0.0, Qt::SolidLine);
     items.curve->attach(plt);
-    items.curve->setSamples(t, y);
+    items.curve->setSamples(t, y);  // own (implicitly shared) copies of the vectors
 
-    auto* marker = new QwtPlotMarker(QString());
+    auto* marker = new EdgeMarker(QString());
     marker->setLabel(QwtText(markerLabel(labelFormat, edge), QwtText::AutoText));
     marker->setLabelAlignment(Qt::AlignLeft | Qt::AlignTop);
     marker->setLabelOrientation(Qt::Vertical);
     marker->setLineStyle(QwtPlotMarker::VLine);
     marker->setLinePen(QPen(QBrush(Qt::black, Qt::SolidPattern), 0.0, Qt::DashDotLine, Qt::SquareCap, Qt::BevelJoin));
     marker->setXValue(edge);
-    // No edge: no place to mark, and a NaN would land on some arbitrary pixel.
+    // No edge found: there is no place to mark, and a NaN would land on some
+    // arbitrary pixel. An infinite time is off the plot either way.
     if (!std::isfinite(edge))
         marker->setVisible(false);
     marker->attach(plt);
