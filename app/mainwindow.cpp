@@ -3,7 +3,7 @@
 
 #include "globals.h"
 #include "paths.h"
-#include "series.h"
+#include "instrumentinit.h"
 #include "settings.h"
 #include "ui_mainwindow.h"
 #include "visabinding.h"
@@ -16,8 +16,6 @@
 #include <QStandardPaths>
 
 namespace {
-
-const char* const kReady = "Ready";
 
 // The controls that only matter with the HDMI measurement on.
 void enableVaControls(Ui_MainWindow* ui, bool on)
@@ -45,19 +43,6 @@ void setValidators(Ui_MainWindow* ui, QObject* owner)
     ui->MeasCnt->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,9}")), owner));
 }
 
-// The message for a count that would run no measurement at all (empty, 0),
-// or empty when the count runs or is refused for its size.
-QString noPassMessage(const QString& count)
-{
-    const measurement::PassCount c = measurement::parsePassCount(count);
-    if (c.refused || c.passes > 0)
-        return QString();
-    const QString what = count.trimmed().isEmpty()
-        ? QStringLiteral("No measurement count is given")
-        : QStringLiteral("A measurement count of %1 runs no measurement").arg(count.trimmed());
-    return what + QStringLiteral(": enter a number from 1 to %1.").arg(measurement::kMaxPasses);
-}
-
 }  // namespace
 
 MainWindow::MainWindow(QWidget* parent)
@@ -68,16 +53,6 @@ MainWindow::MainWindow(QWidget* parent)
     // The controls sit at fixed places: a larger window is only grey.
     setFixedSize(size());
     setValidators(ui, this);
-    // A count that runs no measurement is turned back before Start's own
-    // slot: the empty series would still write an empty results file.
-    QObject::disconnect(ui->Start, nullptr, this, nullptr);
-    connect(ui->Start, &QPushButton::clicked, this, [this] {
-        const QString why = noPassMessage(ui->MeasCnt->text());
-        if (why.isEmpty())
-            on_Start_clicked();
-        else
-            QMessageBox::warning(this, QStringLiteral("Measurement"), why);
-    });
 
     visaOk = LoadVisa();
     if (!visaOk) {
@@ -172,7 +147,7 @@ void MainWindow::on_VaHdmi_clicked(bool checked)
 
 void MainWindow::UndimStart()
 {
-    const QString ready = QString::fromLatin1(kReady);
+    const QString ready = QLatin1String(setup::kReadyText);
     bool on = ui->OsInit->text() == ready && ui->SaInit->text() == ready;
     if (g_vaHdmi)
         on = on && ui->VaInit->text() == ready;

@@ -1,7 +1,8 @@
 // The program's one window: owns the form, the VISA sessions and the settings
 // path, and carries every operation of the program as a slot. The slot bodies
-// live in the folder of their subsystem (app/, visa/, setup/, measurement/);
-// the logic they wire up lives in plain functions beside them.
+// are split by subsystem (mainwindow_setup.cpp, _meas.cpp, _transfer.cpp);
+// the logic they wire up lives in plain functions of setup/, measurement/
+// and visa/.
 #pragma once
 
 #include <QMainWindow>
@@ -29,9 +30,9 @@ public slots:
     int LoadBinFile(QString fnam, QVector<double>* d, ViInt32* cnt);
 
 private slots:
-    int Meas(QVector<double>* d1, QVector<double>* d2, QVector<double>* d3, QVector<double>* t);
-    void CalcDeltaT2(int pts, QVector<double>* d1, QVector<double>* d2, QVector<double>* d3,
-                     QVector<double>* t, double* Src2Rf, double* Src2Snk);
+    int Meas(QVector<double>* src, QVector<double>* rf, QVector<double>* snk, QVector<double>* axis);
+    void CalcDeltaT2(int count, QVector<double>* src, QVector<double>* rf, QVector<double>* snk,
+                     QVector<double>* axis, double* Src2Rf, double* Src2Snk);
     void on_VaHdmi_clicked(bool checked);
     void UndimStart();
     void on_OsInit_clicked();

@@ -1,6 +1,7 @@
 #include "uifont.h"
 
 #include "graph.h"
+#include "instrumentinit.h"
 #include "ui_mainwindow.h"
 
 #include <QAbstractSpinBox>
@@ -148,7 +149,7 @@ struct Probes
     {
         form.setupUi(&main);
         for (QPushButton* b : {form.OsInit, form.SaInit, form.VaInit})
-            b->setText(QStringLiteral("Ready"));
+            b->setText(QLatin1String(setup::kReadyText));
         graph.reset(new Graph);
         for (QDoubleSpinBox* box : graph->findChildren<QDoubleSpinBox*>())
             box->setValue(box->minimum());

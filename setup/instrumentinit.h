@@ -9,6 +9,11 @@
 
 namespace setup {
 
+// The two texts of an Init button: Start is enabled by them, so they are the
+// only record of which instruments are ready.
+constexpr char kReadyText[] = "Ready";
+constexpr char kInitText[] = "Init";
+
 // Open budget of an Init's session, ms.
 constexpr ViUInt32 kInitOpenTimeoutMs = 10000;
 

@@ -30,12 +30,17 @@ void MainWindow::on_Start_clicked()
         QMessageBox::warning(this, kMeasTitle, measurement::refusedCountMessage(countText));
         return;
     }
+    const QString none = measurement::emptyCountMessage(countText);
+    if (!none.isEmpty()) {
+        QMessageBox::warning(this, kMeasTitle, none);
+        return;
+    }
     Meas(&d1, &d2, &d3, &t);
     Graph dlg(nullptr);
     dlg.exec();
 }
 
-int MainWindow::Meas(QVector<double>* d1, QVector<double>* d2, QVector<double>* d3, QVector<double>* t)
+int MainWindow::Meas(QVector<double>* src, QVector<double>* rf, QVector<double>* snk, QVector<double>* axis)
 {
     // Events are processed between instrument calls; nothing may start a
     // second series on top of a running one.
@@ -114,14 +119,14 @@ int MainWindow::Meas(QVector<double>* d1, QVector<double>* d2, QVector<double>* 
     sessions.videoAnalyzer = vaHdl;
     Host host(sessions, visaOk, view);
     measurement::SeriesTraces traces;
-    traces.d1 = d1;
-    traces.d2 = d2;
-    traces.d3 = d3;
-    traces.t = t;
-    traces.pts = &::pts;
-    traces.tsrc = &::tsrc;
-    traces.trf = &::trf;
-    traces.tsnk = &::tsnk;
+    traces.d1 = src;
+    traces.d2 = rf;
+    traces.d3 = snk;
+    traces.t = axis;
+    traces.pts = &pts;
+    traces.tsrc = &tsrc;
+    traces.trf = &trf;
+    traces.tsnk = &tsnk;
     const measurement::SeriesResult r = measurement::runSeries(s, traces, host);
     const QString note = measurement::seriesMessage(r);
     view->end(note);
@@ -141,15 +146,15 @@ int MainWindow::Meas(QVector<double>* d1, QVector<double>* d2, QVector<double>* 
     return r.returnCode;
 }
 
-void MainWindow::CalcDeltaT2(int pts, QVector<double>* d1, QVector<double>* d2, QVector<double>* d3,
-                             QVector<double>* t, double* Src2Rf, double* Src2Snk)
+void MainWindow::CalcDeltaT2(int count, QVector<double>* src, QVector<double>* rf, QVector<double>* snk,
+                             QVector<double>* axis, double* Src2Rf, double* Src2Snk)
 {
     static const QVector<double> none;
     const measurement::PassDelays r = measurement::computeDelays(
-        g_osTyp, pts, d1 ? *d1 : none, d2 ? *d2 : none, d3 ? *d3 : none, t ? *t : none);
-    ::tsrc = r.tsrc;
-    ::trf = r.trf;
-    ::tsnk = r.tsnk;
+        g_osTyp, count, src ? *src : none, rf ? *rf : none, snk ? *snk : none, axis ? *axis : none);
+    tsrc = r.tsrc;
+    trf = r.trf;
+    tsnk = r.tsnk;
     if (Src2Rf)
         *Src2Rf = r.src2Rf;
     if (Src2Snk)

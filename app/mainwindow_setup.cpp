@@ -92,7 +92,7 @@ void showOutcome(QPushButton* button, QStatusBar* bar, const QString& instrument
                  ViSession rm, const QString& resource)
 {
     const bool ready = r.status == VI_SUCCESS;
-    button->setText(ready ? QStringLiteral("Ready") : QStringLiteral("Init"));
+    button->setText(QLatin1String(ready ? setup::kReadyText : setup::kInitText));
     button->setToolTip(QString());
     if (ready)
         return;
@@ -132,7 +132,7 @@ bool readField(QPushButton* button, QStatusBar* bar, const QString& field, const
 void MainWindow::on_OsInit_clicked()
 {
     InitBusy busy(ui->OsInit);
-    ui->OsInit->setText(QStringLiteral("Init"));
+    ui->OsInit->setText(QLatin1String(setup::kInitText));
     QCoreApplication::processEvents();
     if (!visaOk) {
         busy.end();
@@ -162,7 +162,7 @@ void MainWindow::on_OsInit_clicked()
 void MainWindow::on_SaInit_clicked()
 {
     InitBusy busy(ui->SaInit);
-    ui->SaInit->setText(QStringLiteral("Init"));
+    ui->SaInit->setText(QLatin1String(setup::kInitText));
     QCoreApplication::processEvents();
     if (!visaOk) {
         busy.end();
@@ -193,7 +193,7 @@ void MainWindow::on_SaInit_clicked()
 void MainWindow::on_VaInit_clicked()
 {
     InitBusy busy(ui->VaInit);
-    ui->VaInit->setText(QStringLiteral("Init"));
+    ui->VaInit->setText(QLatin1String(setup::kInitText));
     QCoreApplication::processEvents();
     if (!visaOk) {
         busy.end();
