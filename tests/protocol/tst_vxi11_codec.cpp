@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 
 using namespace quarnel::protocol;
@@ -72,6 +73,52 @@ template <class T> T decoded(const Record &rec)
 }
 
 } // namespace
+
+// Calls as the VXI-11 and ONC RPC documents lay them out, written out by
+// hand: the library and the bench share the encoder, so only fixed bytes
+// catch a mistake both would make.
+TEST(Vxi11Codec, CallsHaveTheDocumentedBytes)
+{
+    auto hex = [](const std::vector<uint8_t> &b) {
+        std::string s;
+        char buf[3];
+        for (size_t i = 0; i < b.size(); ++i) {
+            std::snprintf(buf, sizeof buf, "%02x", b[i]);
+            s += (i && i % 4 == 0 ? " " : "") + std::string(buf);
+        }
+        return s;
+    };
+    // Record mark, xid 0x42, CALL, RPC version 2, program 0x0607AF version 1,
+    // the procedure, empty credentials and verifier.
+    auto header = [](const char *mark, const char *proc) {
+        return std::string(mark) + " 00000042 00000000 00000002 000607af 00000001 " + proc
+            + " 00000000 00000000 00000000 00000000 ";
+    };
+    CreateLinkParms link;
+    link.clientId = 1234567;
+    link.lockDevice = true;
+    link.lockTimeout = 10000;
+    link.device = "inst0";
+    EXPECT_EQ(hex(callRecord(CoreProc::CreateLink, link).bytes),
+              header("80000040", "0000000a") + "0012d687 00000001 00002710 00000005 696e7374 30000000");
+
+    const char text[] = "*IDN?\n";
+    DeviceWriteParms write;
+    write.lid = 3;
+    write.ioTimeout = 5000;
+    write.flags = kFlagEnd;
+    write.data = ByteView(reinterpret_cast<const uint8_t *>(text), 6);
+    EXPECT_EQ(hex(callRecord(CoreProc::DeviceWrite, write).bytes),
+              header("80000044", "0000000b") + "00000003 00001388 00000000 00000008 00000006 2a49444e 3f0a0000");
+
+    DeviceReadParms read;
+    read.lid = 3;
+    read.requestSize = 1000;
+    read.ioTimeout = 5000;
+    read.termChar = '\n';
+    EXPECT_EQ(hex(callRecord(CoreProc::DeviceRead, read).bytes),
+              header("80000040", "0000000c") + "00000003 000003e8 00001388 00000000 00000000 0000000a");
+}
 
 TEST(Vxi11Codec, CreateLink)
 {
