@@ -202,6 +202,25 @@ TEST_P(BenchTest, IdentityAndOpcRoundTrips)
     EXPECT_EQ(reply, "1\n");
 }
 
+// With VI_ATTR_SEND_END_EN off a write leaves the message open: the
+// instrument must not act on half a command. Over VXI-11 the reply to the
+// write says the instrument has taken it in.
+TEST_P(BenchTest, EndGoesOnlyWithSendEnd)
+{
+    if (GetParam() != Proto::Vxi11)
+        GTEST_SKIP() << "only VXI-11 confirms a write";
+    s_bench->clearLog();
+    ViUInt32 n = 0;
+    ASSERT_EQ(viSetAttribute(m_vi, VI_ATTR_SEND_END_EN, VI_FALSE), VI_SUCCESS);
+    ASSERT_EQ(viWrite(m_vi, (ViBuf) "*CLS", 4, &n), VI_SUCCESS);
+    EXPECT_TRUE(s_bench->messages(b::Instrument::Oscilloscope).empty());
+    ASSERT_EQ(viSetAttribute(m_vi, VI_ATTR_SEND_END_EN, VI_TRUE), VI_SUCCESS);
+    ASSERT_EQ(viWrite(m_vi, (ViBuf) ";*CLS", 5, &n), VI_SUCCESS);
+    const std::vector<std::string> got = s_bench->messages(b::Instrument::Oscilloscope);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].substr(0, 9), "*CLS;*CLS");
+}
+
 TEST_P(BenchTest, KnownBinaryBlocksAreBitExact)
 {
     for (size_t n : {size_t(5), size_t(1) << 20}) {

@@ -164,6 +164,7 @@ private slots:
                                                   << 1 << "stopped after 0 of 5 passes";
         QTest::newRow("unknown option") << QStringList{"--frobnicate"} << "" << 2 << "unknown option --frobnicate";
         QTest::newRow("count too large") << QStringList{"--count", "100001"} << "" << 2 << "--count \"100001\"";
+        QTest::newRow("repeat too large") << QStringList{"--repeat", "100001"} << "" << 2 << "--repeat \"100001\"";
         QTest::newRow("value missing") << QStringList{"--count"} << "" << 2 << "--count needs a value";
         QTest::newRow("bad choice") << QStringList{"--family=third"} << "" << 2 << "first or second";
         QTest::newRow("corrupt settings") << QStringList{"--config", corrupt} << "" << 2 << "not UTF-8 text";
