@@ -13,7 +13,8 @@ namespace view {
 // lower and upper half of the trace's histogram (refined to the mean of the
 // samples around each mode). ok is false when the trace has no two distinct
 // states: fewer than two finite samples, a flat trace, or modes that lie
-// closer together than a quarter of the trace's range (noise only).
+// closer together than a quarter of the trace's range (noise only). Traces
+// of millions of samples are sampled evenly for this.
 struct StateLevels
 {
     double low = 0.0;
