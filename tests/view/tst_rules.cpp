@@ -42,6 +42,7 @@ private slots:
         QTest::newRow("strong step") << rise(4000, 1500, 0.25, 20) << true << 1500 + 20 * ln2;
         QTest::newRow("weak step") << rise(4000, 1500, 0.05, 20) << true << 1500 + 20 * ln2;
         QTest::newRow("step near the end") << rise(4000, 3800, 0.25, 5) << true << 3800 + 5 * ln2;
+        QTest::newRow("levels from a share") << rise(3000000, 2000000, 0.1, 20) << true << 2000000 + 20 * ln2;
         QTest::newRow("noise only") << rise(4000, 5000, 0.25, 20) << false << kNaN;
         QTest::newRow("flat") << QVector<double>(100, 0.1) << false << kNaN;
         QTest::newRow("not a number") << QVector<double>(100, kNaN) << false << kNaN;
