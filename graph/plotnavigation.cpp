@@ -22,7 +22,7 @@ constexpr double kWheelStep = 0.8;
 
 }  // namespace
 
-PlotNavigation::PlotNavigation(QwtPlot* plot) : QObject(plot), m_plot(plot)
+PlotNavigation::PlotNavigation(QwtPlot* plot) : QObject(plot), m_plot(plot), m_canvas(plot->canvas())
 {
     QWidget* canvas = plot->canvas();
     // Rubber band on the left button; the right button steps back, the
@@ -116,7 +116,9 @@ void PlotNavigation::syncZoomer()
 
 bool PlotNavigation::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched != m_plot->canvas())
+    // The canvas sends events while the plot around it is being destroyed:
+    // nothing of the plot is touched before the event is known to be ours.
+    if (watched != m_canvas)
         return false;
     switch (event->type()) {
     case QEvent::KeyPress:

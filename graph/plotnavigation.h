@@ -46,6 +46,7 @@ private:
         double step = 0.0;
     };
     QwtPlot* m_plot;
+    QObject* m_canvas;  // compared only, never dereferenced
     QwtPlotZoomer* m_zoomer;
     AxisHome m_home[2];  // time axis, value axis
     bool m_baseSet = false;
