@@ -245,6 +245,10 @@ TEST_P(BenchTest, FortyMegabyteTraceSameOverBothProtocols)
 {
     constexpr size_t kPoints = 10000000;
     acquire(kPoints);
+    // The bench computes ten million points before the first byte goes out;
+    // under the sanitizers on a loaded machine that alone can take seconds.
+    constexpr ViUInt32 kBigTraceTimeoutMs = 60000;
+    ASSERT_EQ(viSetAttribute(m_vi, VI_ATTR_TMO_VALUE, kBigTraceTimeoutMs), VI_SUCCESS);
     const std::string path = tempFile("trace");
     size_t length = 0;
     ViUInt32 count = 0;
@@ -260,7 +264,7 @@ TEST_P(BenchTest, FortyMegabyteTraceSameOverBothProtocols)
     const std::string otherName = GetParam() != Proto::Socket ? s_bench->socketResourceString(b::Instrument::Oscilloscope)
                                                               : s_bench->resourceString(b::Instrument::Oscilloscope);
     ASSERT_EQ(viOpen(m_rm, otherName.c_str(), VI_NO_LOCK, kOpenTimeoutMs, &other), VI_SUCCESS);
-    viSetAttribute(other, VI_ATTR_TMO_VALUE, kIoTimeoutMs);
+    viSetAttribute(other, VI_ATTR_TMO_VALUE, kBigTraceTimeoutMs);
     const char cmd[] = "CHAN1:DATA?\n";
     ASSERT_EQ(viWrite(other, reinterpret_cast<ViConstBuf>(cmd), sizeof cmd - 1, VI_NULL), VI_SUCCESS);
     std::vector<unsigned char> whole(length + 64);
