@@ -16,11 +16,8 @@ namespace {
 
 constexpr uint16_t kServerVersion = hs::kVersion11;
 constexpr char kVendorId[2] = {'Q', 'B'};
-constexpr size_t kReceiveBuffer = 65536;
 /// Payload per message sent to a client that announced no maximum.
 constexpr uint64_t kDefaultClientPayload = 1u << 20;
-/// A large reply leaves in pieces of this size (see the raw socket server).
-constexpr size_t kSendPiece = 4u << 20;
 
 /// Sub-addresses of an instrument: "hislip0", "hislip1", ... in any case.
 bool validSubAddress(const std::string &s)
@@ -33,12 +30,6 @@ bool validSubAddress(const std::string &s)
                                   : !std::isdigit(static_cast<unsigned char>(s[i])))
             return false;
     return true;
-}
-
-int msUntil(Clock::time_point t)
-{
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(t - Clock::now()).count();
-    return ms < 0 ? 0 : static_cast<int>(ms + 1);
 }
 
 const char *remoteLocalName(uint8_t code)

@@ -73,6 +73,12 @@ int waitReadable(int fd, int wakeFd, int timeoutMs)
     }
 }
 
+int msUntil(Clock::time_point t)
+{
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(t - Clock::now()).count();
+    return ms < 0 ? 0 : static_cast<int>(ms + 1);
+}
+
 bool interruptibleSleep(const ServerContext &ctx, int ms)
 {
     pollfd pfd{ctx.wakeFd, POLLIN, 0};

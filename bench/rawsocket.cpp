@@ -5,19 +5,6 @@
 namespace quarnel {
 namespace bench {
 
-namespace {
-// A large reply goes out in pieces of this size: one send() of a whole 40 MB
-// block streamed measurably slower on loopback (10-20 %) than pieces of a few MB.
-constexpr size_t kSendPiece = 4u << 20;
-constexpr size_t kReceiveBuffer = 65536;
-
-int msUntil(Clock::time_point t)
-{
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(t - Clock::now()).count();
-    return ms < 0 ? 0 : static_cast<int>(ms + 1);
-}
-} // namespace
-
 void serveRawSocket(const ServerContext &ctx, int fd, Instrument instrument, int connection)
 {
     // Messages run one at a time: a reply leaves before the next message is

@@ -25,7 +25,6 @@ namespace {
 // up to four times maxRecvSize still get their error 5 answered.
 size_t maxRecord(uint32_t maxRecvSize) { return 4 * static_cast<size_t>(maxRecvSize) + 4096; }
 constexpr uint32_t kMaxIoWaitMs = 24u * 3600u * 1000u;
-constexpr size_t kReceiveBuffer = 65536;
 
 const char *procedureName(uint32_t proc)
 {
