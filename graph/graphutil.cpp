@@ -1,5 +1,7 @@
 #include "graphutil.h"
 
+#include "delays.h"
+
 #include <QCoreApplication>
 #include <QDoubleSpinBox>
 
@@ -9,9 +11,8 @@ namespace graph {
 
 TimeWindow timeWindow(int osTyp)
 {
-    if (osTyp != 0)
-        return {-0.6, 0.6};
-    return {-0.5, 0.5};
+    const measurement::FamilyWindow w = measurement::familyWindow(osTyp);
+    return {w.start, w.start + w.span};
 }
 
 QString markerLabel(const QString& format, double seconds)

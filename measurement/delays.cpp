@@ -23,10 +23,8 @@ double axisTime(int osTyp, double k, int pts)
 {
     if (pts < 2)
         return kNaN;
-    const double last = static_cast<double>(pts - 1);
-    if (isFirstFamily(osTyp))
-        return k / last - 0.5;
-    return (k * 1.2) / last - 0.6;
+    const FamilyWindow w = familyWindow(osTyp);
+    return (k * w.span) / static_cast<double>(pts - 1) + w.start;
 }
 
 void buildTimeAxis(int osTyp, int pts, QVector<double>* t)
@@ -41,16 +39,12 @@ void buildTimeAxis(int osTyp, int pts, QVector<double>* t)
         out[0] = 0.0;
         return;
     }
-    // The same expressions as axisTime, with the family decided once; the
-    // RF edge time is computed with axisTime and must match t bit for bit.
+    // The same expression as axisTime: the RF edge time is computed with
+    // axisTime and must match t bit for bit.
+    const FamilyWindow w = familyWindow(osTyp);
     const double last = static_cast<double>(pts - 1);
-    if (isFirstFamily(osTyp)) {
-        for (int k = 0; k < pts; ++k)
-            out[k] = static_cast<double>(k) / last - 0.5;
-    } else {
-        for (int k = 0; k < pts; ++k)
-            out[k] = (static_cast<double>(k) * 1.2) / last - 0.6;
-    }
+    for (int k = 0; k < pts; ++k)
+        out[k] = (static_cast<double>(k) * w.span) / last + w.start;
 }
 
 bool startLevelOk(const QVector<double>& d1)

@@ -21,6 +21,17 @@ constexpr double kStartHigh = 0.3;
 // second's -0.6 .. +0.6 s, time 0 in the middle.
 inline bool isFirstFamily(int osTyp) { return osTyp == 0; }
 
+// The family's time window: it starts at start seconds and spans span seconds.
+struct FamilyWindow
+{
+    double start;
+    double span;
+};
+inline FamilyWindow familyWindow(int osTyp)
+{
+    return isFirstFamily(osTyp) ? FamilyWindow{-0.5, 1.0} : FamilyWindow{-0.6, 1.2};
+}
+
 // Time of sample index k on the axis of a pass with pts samples. Needs
 // pts >= 2; fewer samples have no axis spacing and give not-a-number.
 double axisTime(int osTyp, double k, int pts);
