@@ -1,5 +1,6 @@
 #include "seriesfiles.h"
 
+#include "passrecord.h"
 #include "resultfiles.h"
 #include "series.h"
 
@@ -98,9 +99,7 @@ QString delayName(int delay)
 }
 
 QString SeriesEntry::resultsPath() const { return path(measurement::resultsFileName(stamp)); }
-QString SeriesEntry::passesPath() const { return path(passesFileName(stamp)); }
-
-QString passesFileName(const QString& stamp) { return stamp + QStringLiteral("Passes.csv"); }
+QString SeriesEntry::passesPath() const { return path(measurement::passRecordFileName(stamp)); }
 
 QString stampOf(const QString& fileName)
 {

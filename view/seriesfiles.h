@@ -43,8 +43,6 @@ struct SeriesEntry
 QString stampOf(const QString& fileName);
 // Local time of a stamp; invalid for a malformed one.
 QDateTime stampTime(const QString& stamp);
-// Name of the per-pass record of a series.
-QString passesFileName(const QString& stamp);
 
 // Every series of a folder, newest first, from one read of the folder.
 QVector<SeriesEntry> listSeries(const QString& folder);
