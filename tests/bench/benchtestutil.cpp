@@ -104,56 +104,6 @@ std::vector<std::string> videoSetup()
             "CONF:AVDA:TTV:APL:HYST 5;*OPC?\n", "INIT:AVDA;*OPC?\n"};
 }
 
-Edges findEdges(const std::vector<float> &d1, const std::vector<float> &d2raw, const std::vector<float> &d3,
-                int family)
-{
-    Edges e;
-    const size_t pts = d1.size();
-    auto axis = [&](double k) {
-        return family == 0 ? k / (pts - 1.0) - 0.5 : (k * 1.2) / (pts - 1.0) - 0.6;
-    };
-    std::vector<double> d2(d2raw.begin(), d2raw.end());
-    double mn = d2.empty() ? 0 : d2[0], mx = mn;
-    for (double v : d2) {
-        mn = std::min(mn, v);
-        mx = std::max(mx, v);
-    }
-    double factor = 0.2 / (mx - mn);
-    for (double &v : d2)
-        v = (v - mn) * factor;
-    size_t isrc = pts;
-    for (size_t k = 0; k < pts; ++k)
-        if (d1[k] - d1[0] > 0.035) {
-            isrc = k;
-            break;
-        }
-    size_t irf = pts;
-    for (size_t i = isrc; i < pts && i + 7 < d2.size(); ++i) {
-        bool all = true;
-        for (size_t j = 0; j < 8; ++j)
-            all = all && d2[i + j] > 0.05;
-        if (all) {
-            irf = i;
-            break;
-        }
-    }
-    size_t isnk = pts;
-    for (size_t k = 0; k < std::min(pts, d3.size()); ++k)
-        if (d3[k] >= 0.06) {
-            isnk = k;
-            break;
-        }
-    e.sourceFound = isrc < pts;
-    e.rfFound = irf < pts;
-    e.sinkFound = isnk < pts;
-    e.tsrc = axis(static_cast<double>(isrc));
-    e.trf = axis(static_cast<double>(irf));
-    e.tsnk = axis(static_cast<double>(isnk));
-    e.src2RfMs = (e.trf - e.tsrc) * 1000.0;
-    e.src2SnkMs = (e.tsnk - e.tsrc) * 1000.0;
-    return e;
-}
-
 // ---- VXI-11 client ------------------------------------------------------------------------
 
 int connectTcp(const std::string &address, uint16_t port)

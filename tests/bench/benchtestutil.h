@@ -1,5 +1,5 @@
 // Helpers of the bench tests: talking to the engines in-process, decoding
-// blocks, the program's edge rules, the program's command sequences and a
+// blocks, the program's command sequences and a
 // small VXI-11 client.
 #pragma once
 
@@ -32,16 +32,6 @@ std::vector<std::string> scopeSetupFirst(bool ifDemod, const std::string &level 
 std::vector<std::string> scopeSetupSecond(const std::string &level = "0.035");
 std::vector<std::string> analyzerSetup(bool firstFamily);
 std::vector<std::string> videoSetup();
-
-/// Edges as the program finds them (s) and its two delays (ms).
-struct Edges
-{
-    double tsrc = 0, trf = 0, tsnk = 0, src2RfMs = 0, src2SnkMs = 0;
-    bool sourceFound = false, rfFound = false, sinkFound = false;
-};
-/// d2 raw (normalised here as the program does); family 0 or 1 for the axis.
-Edges findEdges(const std::vector<float> &d1, const std::vector<float> &d2raw, const std::vector<float> &d3,
-                int family);
 
 /// Minimal blocking VXI-11 client over the protocol codec.
 class Vxi11Client
