@@ -159,7 +159,13 @@ struct Probes
         }
     }
 
-    QStringList clipped() const { return clippedTexts(&main) + clippedTexts(graph.get()); }
+    // With the application font as it is now: a change reaches every widget
+    // at once, the layouts (a dialog's button box) once they have run again.
+    QStringList clipped()
+    {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        return clippedTexts(&main) + clippedTexts(graph.get());
+    }
 };
 
 QList<QFont> candidates(const QFont& platform)
@@ -212,10 +218,12 @@ QStringList clippedTexts(const QWidget* root)
 QFont chooseUiFont()
 {
     const QFont platform = QApplication::font();
+    // Both windows are built once and measured in each candidate in turn.
+    Probes probes;
     QStringList firstClips;
     for (const QFont& f : candidates(platform)) {
         QApplication::setFont(f);
-        const QStringList clips = Probes().clipped();
+        const QStringList clips = probes.clipped();
         if (clips.isEmpty())
             return f;
         if (firstClips.isEmpty())
