@@ -14,6 +14,9 @@
 #include <QMessageBox>
 #include <QStatusBar>
 
+#include <functional>
+#include <optional>
+
 namespace {
 
 // Swallows the operator's input while it is discarded.
@@ -127,93 +130,92 @@ bool readField(QPushButton* button, QStatusBar* bar, const QString& field, const
     return false;
 }
 
+// One Init button: the controls it reads and what it keeps of the
+// instrument in the window.
+struct InitPress
+{
+    QPushButton* button;
+    QString instrument;        // as the operator is told
+    QString field;             // label of the number the set-up sends
+    const QLineEdit* number;   // that number's field
+    const QLineEdit* resource;
+    double* value;             // the number sent
+    QString* resourceUsed;
+    ViSession* session;
+};
+
+// A press of any of the three Init buttons: busy while it runs, refused
+// without a VISA library or with a field that is not a number, else the
+// set-up that `sequence` makes from the field's number, its outcome shown on
+// the button. Empty when nothing was sent.
+std::optional<setup::Result> pressInit(QMainWindow* window, const InitPress& p, bool visaOk, ViSession rm,
+                                       const std::function<setup::Sequence(double)>& sequence)
+{
+    InitBusy busy(p.button);
+    p.button->setText(QLatin1String(setup::kInitText));
+    QCoreApplication::processEvents();
+    if (!visaOk) {
+        busy.end();
+        explainNoVisa(window, p.instrument);
+        return std::nullopt;
+    }
+
+    QStatusBar* bar = window->statusBar();
+    bar->clearMessage();
+    double v = 0.0;
+    if (!readField(p.button, bar, p.field, p.number->text(), &v))
+        return std::nullopt;
+    *p.value = v;
+    *p.resourceUsed = p.resource->text();
+    const setup::Result r = setup::initInstrument(sequence(v), rm, *p.resourceUsed, p.session);
+    busy.end();
+    showOutcome(p.button, bar, p.instrument, r, rm, *p.resourceUsed);
+    return r;
+}
+
 }  // namespace
 
 void MainWindow::on_OsInit_clicked()
 {
-    InitBusy busy(ui->OsInit);
-    ui->OsInit->setText(QLatin1String(setup::kInitText));
-    QCoreApplication::processEvents();
-    if (!visaOk) {
-        busy.end();
-        explainNoVisa(this, QStringLiteral("Oscilloscope"));
-        UndimStart();
-        return;
-    }
-
-    ui->statusbar->clearMessage();
-    if (!readField(ui->OsInit, ui->statusbar, QStringLiteral("Trigger Level"), ui->OsTrgLvl->text(), &trgLvl)) {
-        UndimStart();
-        return;
-    }
-    setup::OscilloscopeParams p;
-    p.type = g_osTyp;
-    p.reset = isChecked(ui->OsRst);
-    p.ifDemod = isChecked(ui->SaIfDem);
-    p.triggerLevel = trgLvl;
-
-    osRsrc = ui->OsIp->text();
-    const setup::Result r = setup::initInstrument(setup::oscilloscopeSequence(p), rm, osRsrc, &osHdl);
-    busy.end();
-    showOutcome(ui->OsInit, statusBar(), QStringLiteral("Oscilloscope"), r, rm, ui->OsIp->text());
+    const InitPress p{ui->OsInit, QStringLiteral("Oscilloscope"), QStringLiteral("Trigger Level"),
+                      ui->OsTrgLvl, ui->OsIp, &trgLvl, &osRsrc, &osHdl};
+    pressInit(this, p, visaOk, rm, [this](double level) {
+        setup::OscilloscopeParams s;
+        s.type = g_osTyp;
+        s.reset = isChecked(ui->OsRst);
+        s.ifDemod = isChecked(ui->SaIfDem);
+        s.triggerLevel = level;
+        return setup::oscilloscopeSequence(s);
+    });
     UndimStart();
 }
 
 void MainWindow::on_SaInit_clicked()
 {
-    InitBusy busy(ui->SaInit);
-    ui->SaInit->setText(QLatin1String(setup::kInitText));
-    QCoreApplication::processEvents();
-    if (!visaOk) {
-        busy.end();
-        explainNoVisa(this, QStringLiteral("Spectrum Analyzer"));
-        UndimStart();
-        return;
-    }
-
-    ui->statusbar->clearMessage();
-    if (!readField(ui->SaInit, ui->statusbar, QStringLiteral("Center Frequency"), ui->SaFrq->text(), &ctrFrq)) {
-        UndimStart();
-        return;
-    }
-    setup::AnalyzerParams p;
-    p.oscilloscopeType = g_osTyp;
-    // Reset like the other two instruments when its box is ticked.
-    p.reset = isChecked(ui->SaRst);
-    p.centreFrequency = ctrFrq;
-
-    saRsrc = ui->SaIp->text();
-    const setup::Result r = setup::initInstrument(setup::analyzerSequence(p), rm, saRsrc, &saHdl);
-    saIdn = r.identification;
-    busy.end();
-    showOutcome(ui->SaInit, statusBar(), QStringLiteral("Spectrum Analyzer"), r, rm, ui->SaIp->text());
+    const InitPress p{ui->SaInit, QStringLiteral("Spectrum Analyzer"), QStringLiteral("Center Frequency"),
+                      ui->SaFrq, ui->SaIp, &ctrFrq, &saRsrc, &saHdl};
+    const auto r = pressInit(this, p, visaOk, rm, [this](double frequency) {
+        setup::AnalyzerParams s;
+        s.oscilloscopeType = g_osTyp;
+        // Reset like the other two instruments when its box is ticked.
+        s.reset = isChecked(ui->SaRst);
+        s.centreFrequency = frequency;
+        return setup::analyzerSequence(s);
+    });
+    if (r)
+        saIdn = r->identification;
     UndimStart();
 }
 
 void MainWindow::on_VaInit_clicked()
 {
-    InitBusy busy(ui->VaInit);
-    ui->VaInit->setText(QLatin1String(setup::kInitText));
-    QCoreApplication::processEvents();
-    if (!visaOk) {
-        busy.end();
-        explainNoVisa(this, QStringLiteral("Video Analyzer"));
-        UndimStart();
-        return;
-    }
-
-    ui->statusbar->clearMessage();
-    setup::VideoParams p;
-    if (!readField(ui->VaInit, ui->statusbar, QStringLiteral("Threshold"), ui->VaThres->text(), &p.threshold)) {
-        UndimStart();
-        return;
-    }
-    p.reset = isChecked(ui->VaRst);
-
-    vaRsrc = ui->VaIp->text();
-    vaThres = p.threshold;
-    const setup::Result r = setup::initInstrument(setup::videoSequence(p), rm, vaRsrc, &vaHdl);
-    busy.end();
-    showOutcome(ui->VaInit, statusBar(), QStringLiteral("Video Analyzer"), r, rm, ui->VaIp->text());
+    const InitPress p{ui->VaInit, QStringLiteral("Video Analyzer"), QStringLiteral("Threshold"),
+                      ui->VaThres, ui->VaIp, &vaThres, &vaRsrc, &vaHdl};
+    pressInit(this, p, visaOk, rm, [this](double threshold) {
+        setup::VideoParams s;
+        s.reset = isChecked(ui->VaRst);
+        s.threshold = threshold;
+        return setup::videoSequence(s);
+    });
     UndimStart();
 }
