@@ -546,6 +546,31 @@ TEST_P(BenchTest, SessionsAttributesAndErrors)
     EXPECT_EQ(viStatusDesc(m_vi, 0x12345, text), VI_WARN_UNKNOWN_STATUS);
 }
 
+// viReadToFile replaces an older, longer file unless told to append; with
+// VI_ATTR_SUPPRESS_END_EN the message end does not end a read, the count does.
+TEST_P(BenchTest, FileAppendAndSuppressEndAttributes)
+{
+    const std::string idn = s_bench->options().scopeIdentity + "\n";
+    const char cmd[] = "*IDN?\n";
+    const std::string path = tempFile("replaced");
+    std::ofstream(path) << std::string(100, 'x');
+    for (ViBoolean append : {VI_FALSE, VI_TRUE}) {
+        ASSERT_EQ(viSetAttribute(m_vi, VI_ATTR_FILE_APPEND_EN, append), VI_SUCCESS);
+        ASSERT_EQ(viWrite(m_vi, reinterpret_cast<ViConstBuf>(cmd), sizeof cmd - 1, VI_NULL), VI_SUCCESS);
+        ViUInt32 count = 0;
+        EXPECT_GE(viReadToFile(m_vi, path.c_str(), 999, &count), VI_SUCCESS);
+    }
+    EXPECT_EQ(readFile(path), idn + idn);
+
+    ASSERT_EQ(viSetAttribute(m_vi, VI_ATTR_TERMCHAR_EN, VI_FALSE), VI_SUCCESS);
+    ASSERT_EQ(viSetAttribute(m_vi, VI_ATTR_SUPPRESS_END_EN, VI_TRUE), VI_SUCCESS);
+    ASSERT_EQ(viWrite(m_vi, reinterpret_cast<ViConstBuf>(cmd), sizeof cmd - 1, VI_NULL), VI_SUCCESS);
+    std::string reply(idn.size(), '\0');
+    ViUInt32 got = 0;
+    EXPECT_EQ(viRead(m_vi, reinterpret_cast<ViBuf>(&reply[0]), ViUInt32(reply.size()), &got), VI_SUCCESS_MAX_CNT);
+    EXPECT_EQ(reply, idn);
+}
+
 TEST_P(BenchTest, ConcurrentSessionsFromSeveralThreads)
 {
     std::atomic<int> failures{0};

@@ -37,6 +37,9 @@ TEST(ResourceName, AcceptedFormsAndTheirParts)
         {"TCPIP::10.1.1.1::5025::SOCKET", ResourceKind::Socket, 0, "10.1.1.1", "", 5025, 0,
          "TCPIP0::10.1.1.1::5025::SOCKET"},
         {"Tcpip2::box::1::socket", ResourceKind::Socket, 2, "box", "", 1, 0, "TCPIP2::box::1::SOCKET"},
+        // The largest number of each part is still valid.
+        {"TCPIP65535::255.255.255.255::65535::SOCKET", ResourceKind::Socket, 65535, "255.255.255.255", "", 65535, 0,
+         "TCPIP65535::255.255.255.255::65535::SOCKET"},
     };
     for (const Case &c : cases) {
         ResourceName r;
