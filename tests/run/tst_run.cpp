@@ -4,6 +4,7 @@
 // signal, repeated series.
 #include "faultrig.h"
 #include "passrecord.h"
+#include "runner.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -189,6 +190,27 @@ private slots:
         // Refused before any instrument was touched.
         if (status == 2 || status == 4)
             QVERIFY(bench->log(Instrument::Oscilloscope).empty());
+    }
+
+    // Files that could not be written give status 4, before cancelled and
+    // after the instruments; the summary counts only the trace files written.
+    void filesFailed()
+    {
+        using measurement::SeriesEnd;
+        const struct { SeriesEnd end; bool record; int traces; int status; } rows[] = {
+            {SeriesEnd::Completed, true, 0, 4}, {SeriesEnd::Cancelled, false, 2, 4}, {SeriesEnd::Aborted, true, 0, 1}};
+        for (const auto& row : rows) {
+            measurement::SeriesResult r;
+            r.end = row.end;
+            r.saveData = true;
+            r.counted = 3;
+            r.recordFailed = row.record;
+            r.traceFilesFailed = row.traces;
+            const QJsonObject s = QJsonDocument::fromJson(run::summaryJson(1, r, false)).object();
+            QCOMPARE(s["status"].toInt(), row.status);
+            QCOMPARE(s["trace_files"].toInt(), 9 - row.traces);
+            QCOMPARE(s["trace_files_failed"].toInt(), row.traces);
+        }
     }
 
     // A signal is Cancel: the pass under way is dropped, the closing
