@@ -1,5 +1,6 @@
 // The viewer's rules on made-up data: the 50 % edge rule, the results text
-// reader's damage reports, and which file names belong to a series.
+// reader's damage reports, CSV quoting, and which file names belong to a series.
+#include "exporting.h"
 #include "seriesfiles.h"
 #include "transitions.h"
 
@@ -117,6 +118,21 @@ private slots:
         QCOMPARE(r.problems.isEmpty(), problem.isEmpty());
         if (!problem.isEmpty())
             QVERIFY2(!r.problems.filter(problem).isEmpty(), qPrintable(r.problems.join('\n')));
+    }
+
+    // A field with a quote or a comma (a record edited by hand) stays one field.
+    void csvQuoting()
+    {
+        Series s;
+        s.pass << 1;
+        for (QVector<double>& v : s.values)
+            v << 1.5;
+        for (QVector<double>& e : s.edges)
+            e << kNaN;
+        s.times << "edited \"by hand\", later";
+        s.outliers << "src2rf_ms";
+        const QByteArray csv = seriesCsv(s);
+        QVERIFY2(csv.endsWith("\n1,\"edited \"\"by hand\"\", later\",1.5,1.5,1.5,,,,no,src2rf_ms\n"), csv.constData());
     }
 
     void fileNames()
