@@ -293,19 +293,16 @@ private slots:
     }
 
     // ---- the instrument stops answering (pass 2 of 3) ----
+    // A query and a block read time out; which step fails the pass is the
+    // series' business (tested there).
 
     void passNoReply_data()
     {
         QTest::addColumn<int>("which");
         QTest::addColumn<Instrument>("instrument");
         QTest::addColumn<QString>("match");
-        QTest::addColumn<int>("skip");
-        QTest::addColumn<bool>("hdmiDelivered");
-        QTest::newRow("second/os *TRG") << 1 << Instrument::Oscilloscope << "*TRG" << 1 << true;
-        QTest::newRow("second/os CHAN1:DATA?") << 1 << Instrument::Oscilloscope << "CHAN1:DATA?" << 1 << true;
-        QTest::newRow("first/sa TRAC?") << 0 << Instrument::SpectrumAnalyzer << "TRAC?" << 1 << true;
-        QTest::newRow("second/va VAL?") << 1 << Instrument::VideoAnalyzer << "READ:AVDA:TTV:VAL?" << 1 << false;
-        QTest::newRow("first/os closing RUNC") << 0 << Instrument::Oscilloscope << "RUNC" << 0 << true;
+        QTest::newRow("second/os *TRG") << 1 << Instrument::Oscilloscope << "*TRG";
+        QTest::newRow("second/os CHAN1:DATA?") << 1 << Instrument::Oscilloscope << "CHAN1:DATA?";
     }
 
     void passNoReply()
@@ -313,18 +310,16 @@ private slots:
         QFETCH(int, which);
         QFETCH(Instrument, instrument);
         QFETCH(QString, match);
-        QFETCH(int, skip);
-        QFETCH(bool, hdmiDelivered);
         Watchdog dog(QTest::currentDataTag(), 90);
         openReady(passConfig(which));
-        rig->bench().addFault(noReplyAt(instrument, match.toStdString(), skip));
+        rig->bench().addFault(noReplyAt(instrument, match.toStdString(), 1));
         const size_t truthBefore = rig->bench().groundTruth().size();
         QElapsedTimer clock;
         clock.start();
         const SeriesOutcome o = rig->runSeries();
         timings << QString("%1 %2 ms").arg(QTest::currentDataTag()).arg(clock.elapsed());
         // The session outlived the time-out: the passes after it measured afresh, no Init needed.
-        checkSeries(o, truthBefore, which, 3, hdmiDelivered);
+        checkSeries(o, truthBefore, which, 3, true);
         if (QTest::currentTestFailed())
             return;
         dropRowFiles(o);
