@@ -7,8 +7,7 @@
 //
 // Units: times on axes in seconds, delays in milliseconds (the unit the
 // measurement program reports), levels in volts or dBm as named.
-#ifndef QUARNEL_BENCH_BENCH_H
-#define QUARNEL_BENCH_BENCH_H
+#pragma once
 
 #include <cstddef>
 #include <cstdint>
@@ -345,5 +344,3 @@ private:
 
 } // namespace bench
 } // namespace quarnel
-
-#endif

@@ -1,8 +1,7 @@
 // Trace data as the instruments send it: IEEE 488.2 definite-length arbitrary
 // blocks of float32 values (FORM REAL,32) or comma-separated text (FORM ASC),
 // plus the deliberately malformed blocks of the fault scripts.
-#ifndef QUARNEL_BENCH_BLOCK_H
-#define QUARNEL_BENCH_BLOCK_H
+#pragma once
 
 #include "bench.h"
 
@@ -26,5 +25,3 @@ void appendAsciiValues(std::string &out, const float *values, size_t count);
 
 } // namespace bench
 } // namespace quarnel
-
-#endif

@@ -1,8 +1,7 @@
 // Shared state of a running bench: options, engines, faults, ground truth and
 // the command log, and the transport-independent handling of one program
 // message. The servers (VXI-11, raw socket) call into it.
-#ifndef QUARNEL_BENCH_CORE_H
-#define QUARNEL_BENCH_CORE_H
+#pragma once
 
 #include "bench.h"
 #include "faults.h"
@@ -121,5 +120,3 @@ private:
 
 } // namespace bench
 } // namespace quarnel
-
-#endif

@@ -1,8 +1,7 @@
 // Bookkeeping of scripted faults: which message, procedure, block or
 // acquisition a fault applies to, counting skips and uses. Not thread-safe;
 // the bench core guards it with its lock.
-#ifndef QUARNEL_BENCH_FAULTS_H
-#define QUARNEL_BENCH_FAULTS_H
+#pragma once
 
 #include "bench.h"
 
@@ -67,5 +66,3 @@ bool containsNoCase(const std::string &haystack, const std::string &needle);
 
 } // namespace bench
 } // namespace quarnel
-
-#endif

@@ -6,8 +6,7 @@
 // it shows up in tests: Initialize first (a second one is fatal), data only
 // once both channels are up, MessageIDs advancing by 2 from 0xFFFFFF00 (and
 // again after a device clear), payloads within the announced maximum.
-#ifndef QUARNEL_BENCH_HISLIPSERVER_H
-#define QUARNEL_BENCH_HISLIPSERVER_H
+#pragma once
 
 #include "linkregistry.h"
 #include "network.h"
@@ -60,5 +59,3 @@ void serveHislip(const ServerContext &ctx, int fd, Instrument instrument, int co
 
 } // namespace bench
 } // namespace quarnel
-
-#endif

@@ -2,8 +2,7 @@
 // (common commands, error queue, status registers, message execution) and one
 // subclass per instrument with its command table and state. Engines are not
 // thread-safe; the bench core calls them under its lock.
-#ifndef QUARNEL_BENCH_INSTRUMENTS_H
-#define QUARNEL_BENCH_INSTRUMENTS_H
+#pragma once
 
 #include "bench.h"
 #include "model.h"
@@ -233,5 +232,3 @@ private:
 
 } // namespace bench
 } // namespace quarnel
-
-#endif

@@ -1,8 +1,7 @@
 // The bench-wide table of instrument links (VXI-11 links and HiSLIP sessions):
 // ids, the exclusive lock per instrument, and aborts from the abort channel.
 // Thread-safe; waits end early when the server stops.
-#ifndef QUARNEL_BENCH_LINKREGISTRY_H
-#define QUARNEL_BENCH_LINKREGISTRY_H
+#pragma once
 
 #include "core.h"
 
@@ -62,5 +61,3 @@ private:
 
 } // namespace bench
 } // namespace quarnel
-
-#endif

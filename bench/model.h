@@ -5,8 +5,7 @@
 // Everything here is a pure function of its arguments: the same seed, event
 // index and instrument settings give bit-identical traces, whatever order they
 // are asked for in.
-#ifndef QUARNEL_BENCH_MODEL_H
-#define QUARNEL_BENCH_MODEL_H
+#pragma once
 
 #include "bench.h"
 
@@ -138,5 +137,3 @@ double videoReportedMs(const Event &event);
 } // namespace model
 } // namespace bench
 } // namespace quarnel
-
-#endif

@@ -1,7 +1,6 @@
 // Socket helpers shared by the bench's protocol servers, the context every
 // connection handler gets, and the one loop that reads a connection.
-#ifndef QUARNEL_BENCH_NETWORK_H
-#define QUARNEL_BENCH_NETWORK_H
+#pragma once
 
 #include "core.h"
 
@@ -107,5 +106,3 @@ template <class Handle> void readRecords(const ServerContext &ctx, int fd, size_
 
 } // namespace bench
 } // namespace quarnel
-
-#endif

@@ -1,6 +1,5 @@
 // The portmapper of each instrument address, over TCP and UDP.
-#ifndef QUARNEL_BENCH_PORTMAPPER_H
-#define QUARNEL_BENCH_PORTMAPPER_H
+#pragma once
 
 #include "network.h"
 
@@ -13,5 +12,3 @@ void serveUdpPortmap(const ServerContext &ctx, int fd, Instrument instrument);
 
 } // namespace bench
 } // namespace quarnel
-
-#endif

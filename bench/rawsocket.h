@@ -1,7 +1,6 @@
 // The raw SCPI socket of each instrument address: program messages end at LF,
 // replies go out as they are, with no framing of their own.
-#ifndef QUARNEL_BENCH_RAWSOCKET_H
-#define QUARNEL_BENCH_RAWSOCKET_H
+#pragma once
 
 #include "network.h"
 
@@ -12,5 +11,3 @@ void serveRawSocket(const ServerContext &ctx, int fd, Instrument instrument, int
 
 } // namespace bench
 } // namespace quarnel
-
-#endif

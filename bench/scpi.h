@@ -1,8 +1,7 @@
 // SCPI / IEEE 488.2 program message parsing for the simulated instruments:
 // splitting a message into units, header matching against command patterns
 // with short and long forms, and parameter decoding.
-#ifndef QUARNEL_BENCH_SCPI_H
-#define QUARNEL_BENCH_SCPI_H
+#pragma once
 
 #include <cstdint>
 #include <deque>
@@ -137,5 +136,3 @@ std::string formatNumber(double value);
 } // namespace scpi
 } // namespace bench
 } // namespace quarnel
-
-#endif

@@ -2,8 +2,7 @@
 // a VXI-11 core channel, its abort channel, a raw SCPI socket and a HiSLIP
 // port. One acceptor thread polls every listener; each connection gets its
 // own thread running the server of its protocol (see network.h).
-#ifndef QUARNEL_BENCH_SERVER_H
-#define QUARNEL_BENCH_SERVER_H
+#pragma once
 
 #include "core.h"
 #include "linkregistry.h"
@@ -72,5 +71,3 @@ private:
 
 } // namespace bench
 } // namespace quarnel
-
-#endif

@@ -1,7 +1,6 @@
 // Connection handlers of the VXI-11 channels: the core channel (one
 // CoreSession per connection) and the abort channel.
-#ifndef QUARNEL_BENCH_VXI11CORE_H
-#define QUARNEL_BENCH_VXI11CORE_H
+#pragma once
 
 #include "network.h"
 
@@ -21,5 +20,3 @@ void serveVxi11Abort(const ServerContext &ctx, int fd, Instrument instrument, in
 
 } // namespace bench
 } // namespace quarnel
-
-#endif

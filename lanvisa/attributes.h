@@ -1,8 +1,7 @@
 // Session attributes: the values a session keeps, and one table that says for
 // every attribute id which resources have it, its type, how it is read and
 // whether (and how) it may be set.
-#ifndef QUARNEL_LANVISA_ATTRIBUTES_H
-#define QUARNEL_LANVISA_ATTRIBUTES_H
+#pragma once
 
 #include "rsrcname.h"
 #include "transport.h"
@@ -52,5 +51,3 @@ ViStatus getSessionAttribute(ViAttr id, const SessionAttributes &values, const A
 ViStatus setSessionAttribute(ViAttr id, ViAttrState value, SessionAttributes &values, const AttributeSource &source);
 
 } // namespace lanvisa
-
-#endif

@@ -1,7 +1,6 @@
 // One deadline per VISA operation: every wait inside the operation takes only
 // what is left of it.
-#ifndef QUARNEL_LANVISA_DEADLINE_H
-#define QUARNEL_LANVISA_DEADLINE_H
+#pragma once
 
 #include <chrono>
 #include <cstdint>
@@ -33,5 +32,3 @@ private:
 };
 
 } // namespace lanvisa
-
-#endif

@@ -9,8 +9,7 @@
 // s (width counts the NUL), c with a count (no NUL, stops at the message end),
 // t (to the message end) and T (to the first LF), '*' to skip, '#' to take the
 // width from an int* that then receives the count. Anything else: VI_ERROR_NSUP_FMT.
-#ifndef QUARNEL_LANVISA_FORMATIO_H
-#define QUARNEL_LANVISA_FORMATIO_H
+#pragma once
 
 #include "visa.h"
 
@@ -76,5 +75,3 @@ private:
 ViStatus formatScan(const char *format, VaArgs &args, ScanInput &in);
 
 } // namespace lanvisa
-
-#endif

@@ -1,8 +1,7 @@
 // One HiSLIP connection (synchronous or asynchronous channel): sends whole
 // messages and reads headers and small payloads within a deadline, keeping
 // the stream in step when a wait ends half-way through a header or payload.
-#ifndef QUARNEL_LANVISA_HISLIPCHANNEL_H
-#define QUARNEL_LANVISA_HISLIPCHANNEL_H
+#pragma once
 
 #include "tcpconnection.h"
 
@@ -51,5 +50,3 @@ private:
 };
 
 } // namespace lanvisa
-
-#endif

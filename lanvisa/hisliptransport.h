@@ -8,8 +8,7 @@
 // dropped, so a late reply is never taken for the next one. Responses on the
 // asynchronous channel come in request order; one that was given up on is
 // dropped when it arrives.
-#ifndef QUARNEL_LANVISA_HISLIPTRANSPORT_H
-#define QUARNEL_LANVISA_HISLIPTRANSPORT_H
+#pragma once
 
 #include "hislipchannel.h"
 #include "rsrcname.h"
@@ -95,5 +94,3 @@ private:
 ViStatus statusFromHislipError(uint8_t code);
 
 } // namespace lanvisa
-
-#endif

@@ -1,8 +1,7 @@
 // The process-wide table of resource-manager and instrument sessions.
 // Handles are never reused within a process, so a stale handle is always
 // VI_ERROR_INV_OBJECT and never someone else's session.
-#ifndef QUARNEL_LANVISA_REGISTRY_H
-#define QUARNEL_LANVISA_REGISTRY_H
+#pragma once
 
 #include "session.h"
 #include "visa.h"
@@ -49,5 +48,3 @@ private:
 };
 
 } // namespace lanvisa
-
-#endif

@@ -1,8 +1,7 @@
 // Host-name lookup bounded by an operation's deadline. A name server that
 // never answers must not hold viOpen past its time-out: the lookup runs as an
 // asynchronous request that the caller abandons when the deadline passes.
-#ifndef QUARNEL_LANVISA_RESOLVER_H
-#define QUARNEL_LANVISA_RESOLVER_H
+#pragma once
 
 #include "deadline.h"
 #include "visa.h"
@@ -20,5 +19,3 @@ namespace lanvisa {
 ViStatus resolveIpv4(const std::string &host, const Deadline &deadline, std::vector<in_addr> &addresses);
 
 } // namespace lanvisa
-
-#endif

@@ -3,8 +3,7 @@
 // straight into the caller's buffer. Replies with another xid are leftovers of
 // calls that timed out and are skipped; a record cut off by a time-out is
 // skipped to its end before the next reply is looked for.
-#ifndef QUARNEL_LANVISA_RPCCHANNEL_H
-#define QUARNEL_LANVISA_RPCCHANNEL_H
+#pragma once
 
 #include "deadline.h"
 #include "tcpconnection.h"
@@ -63,5 +62,3 @@ private:
 };
 
 } // namespace lanvisa
-
-#endif

@@ -5,8 +5,7 @@
 // A LAN device name starting with "hislip" selects HiSLIP ("hislip0,5000": on
 // port 5000 instead of 4880). For VXI-11 the host may be written "host,port"
 // to reach a core service without a portmapper.
-#ifndef QUARNEL_LANVISA_RSRCNAME_H
-#define QUARNEL_LANVISA_RSRCNAME_H
+#pragma once
 
 #include <cstddef>
 #include <cstdint>
@@ -43,5 +42,3 @@ constexpr size_t kMaxLanDeviceNameLength = 255;
 bool parseResourceName(const char *text, size_t length, ResourceName &out);
 
 } // namespace lanvisa
-
-#endif

@@ -1,8 +1,7 @@
 // One instrument session: its attributes, its transport and the VISA
 // operations on it. Operations on one session are serialised by its own
 // mutex; attributes have a separate lock so they can be read while I/O waits.
-#ifndef QUARNEL_LANVISA_SESSION_H
-#define QUARNEL_LANVISA_SESSION_H
+#pragma once
 
 #include "attributes.h"
 #include "deadline.h"
@@ -76,5 +75,3 @@ private:
 std::unique_ptr<Transport> makeTransport(const ResourceName &name);
 
 } // namespace lanvisa
-
-#endif

@@ -9,8 +9,7 @@
 // nothing of it had arrived, whatever the socket holds is dropped before the
 // next write. A reply that arrives only after the next request was sent
 // cannot be recognised; VXI-11 (::INSTR) has no such gap.
-#ifndef QUARNEL_LANVISA_SOCKETTRANSPORT_H
-#define QUARNEL_LANVISA_SOCKETTRANSPORT_H
+#pragma once
 
 #include "rsrcname.h"
 #include "tcpconnection.h"
@@ -55,5 +54,3 @@ private:
 };
 
 } // namespace lanvisa
-
-#endif

@@ -1,6 +1,5 @@
 // Status texts and the mapping of VXI-11 error codes to VISA statuses.
-#ifndef QUARNEL_LANVISA_STATUS_H
-#define QUARNEL_LANVISA_STATUS_H
+#pragma once
 
 #include "visa.h"
 
@@ -18,5 +17,3 @@ enum class Vxi11Context { Open, Io };
 ViStatus statusFromVxi11Error(int32_t error, Vxi11Context context);
 
 } // namespace lanvisa
-
-#endif

@@ -1,7 +1,6 @@
 // A TCP client connection with deadline-bounded I/O and a small read-ahead
 // buffer. Large reads bypass the buffer and land directly in the caller's memory.
-#ifndef QUARNEL_LANVISA_TCPCONNECTION_H
-#define QUARNEL_LANVISA_TCPCONNECTION_H
+#pragma once
 
 #include "deadline.h"
 #include "visa.h"
@@ -78,5 +77,3 @@ private:
 };
 
 } // namespace lanvisa
-
-#endif

@@ -5,8 +5,7 @@
 // '#' starts one only where an element starts: at the start of the reply or
 // after ',' or ';' ("SN#19" is text). Inside quoted strings it starts nothing.
 // Pure and incremental: bytes may arrive in any pieces.
-#ifndef QUARNEL_LANVISA_TERMINATORSCANNER_H
-#define QUARNEL_LANVISA_TERMINATORSCANNER_H
+#pragma once
 
 #include <cstddef>
 #include <cstdint>
@@ -38,5 +37,3 @@ private:
 };
 
 } // namespace lanvisa
-
-#endif

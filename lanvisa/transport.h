@@ -2,8 +2,7 @@
 // link. VXI-11, HiSLIP and raw SOCKET implement it; USBTMC would too.
 // Every call takes the operation's deadline, so a VISA time-out is one budget
 // for the whole operation however many wire exchanges it needs.
-#ifndef QUARNEL_LANVISA_TRANSPORT_H
-#define QUARNEL_LANVISA_TRANSPORT_H
+#pragma once
 
 #include "deadline.h"
 #include "visa.h"
@@ -85,5 +84,3 @@ public:
 };
 
 } // namespace lanvisa
-
-#endif

@@ -1,8 +1,7 @@
 // VXI-11 core channel client: portmapper lookup, create_link, device_write
 // split at maxRecvSize, device_read streamed into the caller's buffer, and the
 // Device_GenericParms calls. One core connection per session.
-#ifndef QUARNEL_LANVISA_VXI11TRANSPORT_H
-#define QUARNEL_LANVISA_VXI11TRANSPORT_H
+#pragma once
 
 #include "rpcchannel.h"
 #include "rsrcname.h"
@@ -67,5 +66,3 @@ private:
 uint32_t ioTimeoutFor(const Deadline &deadline);
 
 } // namespace lanvisa
-
-#endif

@@ -2,8 +2,7 @@
 // codes, the parameter and payload layouts of the set-up messages, and an
 // assembler that cuts messages out of a byte stream. Pure code shared by the
 // LAN VISA library (client) and the bench (server).
-#ifndef QUARNEL_PROTOCOL_HISLIP_H
-#define QUARNEL_PROTOCOL_HISLIP_H
+#pragma once
 
 #include "xdr.h"
 
@@ -176,5 +175,3 @@ private:
 } // namespace hislip
 } // namespace protocol
 } // namespace quarnel
-
-#endif

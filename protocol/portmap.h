@@ -1,6 +1,5 @@
 // Portmapper (program 100000 version 2, RFC 1833): GETPORT call and reply.
-#ifndef QUARNEL_PROTOCOL_PORTMAP_H
-#define QUARNEL_PROTOCOL_PORTMAP_H
+#pragma once
 
 #include "rpc.h"
 
@@ -41,5 +40,3 @@ bool decodeGetPortResult(XdrReader &r, uint32_t &port);
 
 } // namespace protocol
 } // namespace quarnel
-
-#endif

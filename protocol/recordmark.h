@@ -1,8 +1,7 @@
 // ONC RPC record marking on TCP (RFC 5531 section 11): a record is one or more
 // fragments, each preceded by a 4-byte big-endian header whose bit 31 marks
 // the last fragment and whose bits 30..0 give the fragment length.
-#ifndef QUARNEL_PROTOCOL_RECORDMARK_H
-#define QUARNEL_PROTOCOL_RECORDMARK_H
+#pragma once
 
 #include "xdr.h"
 
@@ -70,5 +69,3 @@ private:
 
 } // namespace protocol
 } // namespace quarnel
-
-#endif

@@ -2,8 +2,7 @@
 // a client encodes calls and decodes replies, a server decodes calls and
 // encodes replies. Procedure arguments and results follow the header and are
 // encoded by the program-specific modules (portmap.h, vxi11.h).
-#ifndef QUARNEL_PROTOCOL_RPC_H
-#define QUARNEL_PROTOCOL_RPC_H
+#pragma once
 
 #include "xdr.h"
 
@@ -98,5 +97,3 @@ bool peekMessage(ByteView message, uint32_t &xid, MsgType &type);
 
 } // namespace protocol
 } // namespace quarnel
-
-#endif

@@ -1,8 +1,7 @@
 // VXI-11 core channel (DEVICE_CORE 0x0607AF version 1): procedure numbers,
 // flag/reason/error constants and every structure of the calls a LAN VISA
 // needs, encoded and decoded in both directions (VXI-11 rev 1.0, B.6).
-#ifndef QUARNEL_PROTOCOL_VXI11_H
-#define QUARNEL_PROTOCOL_VXI11_H
+#pragma once
 
 #include "rpc.h"
 
@@ -195,5 +194,3 @@ template <class Result> void encodeCoreReply(XdrWriter &w, uint32_t xid, const R
 
 } // namespace protocol
 } // namespace quarnel
-
-#endif

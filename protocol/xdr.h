@@ -1,8 +1,7 @@
 // XDR (RFC 4506) primitives: big-endian 4-byte words, opaque data padded to 4.
 // Pure code, no I/O. The reader never allocates from a length it reads unless
 // the caller gives an upper bound, so hostile input cannot make it grow memory.
-#ifndef QUARNEL_PROTOCOL_XDR_H
-#define QUARNEL_PROTOCOL_XDR_H
+#pragma once
 
 #include <cstddef>
 #include <cstdint>
@@ -105,5 +104,3 @@ private:
 
 } // namespace protocol
 } // namespace quarnel
-
-#endif
