@@ -373,12 +373,17 @@ bool PassRecordWriter::markOutliers(const RecordOutliers& o, QSaveFile* out)
 
 // ---- reader ---------------------------------------------------------------------
 
-QString PassRecordFile::headerValue(const QString& key) const
+QString headerValue(const QVector<QPair<QString, QString>>& header, const QString& key)
 {
     for (const auto& kv : header)
         if (kv.first == key)
             return kv.second;
     return QString();
+}
+
+QString PassRecordFile::headerValue(const QString& key) const
+{
+    return measurement::headerValue(header, key);
 }
 
 bool PassRecordFile::hasOutlierDecision() const

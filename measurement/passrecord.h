@@ -141,6 +141,9 @@ private:
     bool m_failed = false;
 };
 
+// The value of `key` among "# key: value" header lines in order; null when absent.
+QString headerValue(const QVector<QPair<QString, QString>>& header, const QString& key);
+
 // A record read back.
 struct PassRecordFile
 {

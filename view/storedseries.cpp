@@ -139,10 +139,7 @@ int Series::indexOf(int passNumber) const
 
 QString Series::headerValue(const QString& key) const
 {
-    for (const auto& kv : header)
-        if (kv.first == key)
-            return kv.second;
-    return QString();
+    return measurement::headerValue(header, key);
 }
 
 QString Series::familyText() const
