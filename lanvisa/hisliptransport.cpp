@@ -263,11 +263,9 @@ ViStatus HislipTransport::write(const uint8_t *data, size_t size, bool end, cons
 
 ChunkResult HislipTransport::readChunk(uint8_t *buf, size_t max, const ReadRules &rules, const Deadline &deadline)
 {
+    if (!m_open)
+        return ChunkResult::failed(VI_ERROR_CONN_LOST);
     ChunkResult result;
-    if (!m_open) {
-        result.status = VI_ERROR_CONN_LOST;
-        return result;
-    }
     if (m_inData && m_dataMessageId != m_lastMessageId && m_dataMessageId != hs::kUnknownMessageId) {
         m_sync.addSkip(m_dataLeft); // a reply to a request sent before the last one
         m_inData = false;

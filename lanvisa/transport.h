@@ -30,6 +30,13 @@ struct ChunkResult
     size_t count = 0;
     bool end = false;
     bool termChar = false;
+
+    static ChunkResult failed(ViStatus status)
+    {
+        ChunkResult r;
+        r.status = status;
+        return r;
+    }
 };
 
 /// Attribute defaults that differ from VISA's for a kind of link.

@@ -162,11 +162,9 @@ ViStatus Vxi11Transport::write(const uint8_t *data, size_t size, bool end, const
 
 ChunkResult Vxi11Transport::readChunk(uint8_t *buf, size_t max, const ReadRules &rules, const Deadline &deadline)
 {
+    if (!m_linked)
+        return ChunkResult::failed(VI_ERROR_CONN_LOST);
     ChunkResult result;
-    if (!m_linked) {
-        result.status = VI_ERROR_CONN_LOST;
-        return result;
-    }
     const uint32_t request = static_cast<uint32_t>(std::min<size_t>(max, kMaxReadRequest));
     p::DeviceReadParms parms;
     parms.lid = m_lid;
@@ -197,18 +195,15 @@ ChunkResult Vxi11Transport::readChunk(uint8_t *buf, size_t max, const ReadRules 
         length > request) {
         // Never take more than was asked for: a longer reply is a protocol fault.
         m_rpc.endReply(replyDeadline);
-        result.status = VI_ERROR_IO;
-        return result;
+        return ChunkResult::failed(VI_ERROR_IO);
     }
     const size_t inHead = std::min<size_t>(length, r.remaining());
     std::copy(head.data() + r.offset(), head.data() + r.offset() + inHead, buf);
     ViStatus st = m_rpc.readBody(buf + inHead, length - inHead, replyDeadline);
     if (st == VI_SUCCESS)
         st = m_rpc.endReply(replyDeadline);
-    if (st != VI_SUCCESS) {
-        result.status = st;
-        return result; // data of an incomplete reply is not handed out
-    }
+    if (st != VI_SUCCESS)
+        return ChunkResult::failed(st); // data of an incomplete reply is not handed out
     result.count = length;
     result.end = (reason & p::kReasonEnd) != 0;
     result.termChar = (reason & p::kReasonChr) != 0;
