@@ -9,6 +9,7 @@
 #include "stats.h"
 #include "ui_viewerwindow.h"
 #include "viewersettings.h"
+#include "viewertables.h"
 
 #include <QApplication>
 #include <QDir>
@@ -31,47 +32,6 @@ namespace {
 
 const QColor kFirstColour(30, 90, 200);
 const QColor kSecondColour(220, 60, 40);
-
-QString msCell(double v)
-{
-    return std::isfinite(v) ? QString::number(v, 'f', 3) : QStringLiteral("n/a");
-}
-
-QString stampText(const QString& stamp)
-{
-    const QDateTime when = stampTime(stamp);
-    return when.isValid() ? when.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")) : stamp;
-}
-
-QString unitOf(int delay)
-{
-    return delayName(delay) + (delay == SrcHd ? QStringLiteral(" (analyzer's ms)") : QStringLiteral(" / ms"));
-}
-
-// Rows: columns of values; columns: the summary's figures.
-void fillSummaryTable(QTableWidget* table, const QVector<ValueColumn>& columns, double resolutionMs)
-{
-    table->clear();
-    table->setColumnCount(kSummaryRows);
-    table->setRowCount(columns.size());
-    QStringList heads;
-    for (int k = 0; k < kSummaryRows; ++k)
-        heads << summaryRowName(k);
-    table->setHorizontalHeaderLabels(heads);
-    QStringList rows;
-    for (int r = 0; r < columns.size(); ++r) {
-        rows << columns[r].title;
-        const Summary s = summarise(columns[r].values, resolutionMs);
-        for (int k = 0; k < kSummaryRows; ++k) {
-            const double v = summaryRowValue(s, k);
-            auto* item = new QTableWidgetItem(summaryRowIsCount(k) ? QString::number(int(v)) : msCell(v));
-            item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
-            table->setItem(r, k, item);
-        }
-    }
-    table->setVerticalHeaderLabels(rows);
-    table->resizeColumnsToContents();
-}
 
 int defaultFamilyDialog(QWidget* parent, const Series& s, int defaultFamily, const QString& hint)
 {
@@ -338,37 +298,8 @@ void ViewerWindow::fillSeriesTabs()
                                                           : QStringLiteral(" · %1 problems (see Statistics)")
                                                                 .arg(s.problems.size())));
 
-    // The pass table; outliers by the program's rule, marked, never hidden.
-    QVector<bool> marked(s.passCount(), false);
-    QStringList outlierText;
-    QVector<QVector<bool>> masks;
-    for (int d = 0; d < kDelays; ++d)
-        masks << outlierMask(s.values[d], m_resolution);
-    for (int i = 0; i < s.passCount(); ++i) {
-        QStringList names;
-        for (int d = 0; d < kDelays; ++d)
-            if (i < masks[d].size() && masks[d][i])
-                names << delayName(d);
-        marked[i] = !names.isEmpty();
-        outlierText << names.join(QStringLiteral(", "));
-    }
-    QVector<TableColumn> cols;
-    QVector<double> passNumbers;
-    QStringList traces;
-    for (int i = 0; i < s.passCount(); ++i) {
-        passNumbers << s.pass[i];
-        traces << (s.hasTraces(s.pass[i]) ? QStringLiteral("yes") : QStringLiteral("no"));
-    }
-    cols << TableColumn{QStringLiteral("Pass"), passNumbers, {}, 0};
-    cols << TableColumn{QStringLiteral("Time"), {}, s.times, 0};
-    for (int d = 0; d < kDelays; ++d)
-        cols << TableColumn{unitOf(d), s.values[d], {}, 3};
-    const char* const edges[3] = {"tsrc / s", "trf / s", "tsnk / s"};
-    for (int e = 0; e < 3; ++e)
-        cols << TableColumn{QLatin1String(edges[e]), s.edges[e], {}, 6};
-    cols << TableColumn{QStringLiteral("Traces"), {}, traces, 0};
-    cols << TableColumn{QStringLiteral("Outlier"), {}, outlierText, 0};
-    m_passModel->setColumns(cols, marked);
+    QVector<bool> marked;
+    m_passModel->setColumns(passTableColumns(s, m_resolution, &marked), marked);
     ui->passTable->resizeColumnsToContents();
 
     ui->problemsText->setPlainText(s.problems.isEmpty() ? QStringLiteral("None.") : s.problems.join(QLatin1Char('\n')));
@@ -475,22 +406,8 @@ void ViewerWindow::fillReanalysis()
 
     const QVector<ValueColumn> values = reanalysisColumns(r, appliedCalibration());
     fillSummaryTable(ui->reanalysisStats, values, m_resolution);
-    QVector<TableColumn> cols;
-    QVector<double> passes;
-    QStringList reproduced, problems;
     QVector<bool> marked;
-    for (const PassReanalysis& p : r.passes) {
-        passes << p.pass;
-        reproduced << (p.analysed ? (p.reproduced ? QStringLiteral("yes") : QStringLiteral("NO")) : QString());
-        problems << p.problems.join(QStringLiteral("; "));
-        marked << (p.analysed && !p.reproduced);
-    }
-    cols << TableColumn{QStringLiteral("Pass"), passes, {}, 0};
-    for (const ValueColumn& c : values)
-        cols << TableColumn{c.title, c.values, {}, 3};
-    cols << TableColumn{QStringLiteral("Stored delays reproduced"), {}, reproduced, 0};
-    cols << TableColumn{QStringLiteral("Problems"), {}, problems, 0};
-    m_reModel->setColumns(cols, marked);
+    m_reModel->setColumns(reanalysisTableColumns(r, values, &marked), marked);
     ui->reanalysisTable->resizeColumnsToContents();
 }
 
@@ -524,26 +441,7 @@ void ViewerWindow::fillCompare()
     const int d = std::max(0, ui->compareDelayBox->currentIndex());
     const Summary a = summarise(m_series->values[d], m_resolution);
     const Summary b = summarise(m_other.values[d], samplePeriodMs(m_other));
-    t->setColumnCount(3);
-    t->setRowCount(kSummaryRows);
-    t->setHorizontalHeaderLabels({stampText(m_series->entry.stamp), stampText(m_other.entry.stamp),
-                                  QStringLiteral("difference")});
-    QStringList rows;
-    for (int k = 0; k < kSummaryRows; ++k) {
-        rows << summaryRowName(k);
-        const double va = summaryRowValue(a, k), vb = summaryRowValue(b, k);
-        const bool count = summaryRowIsCount(k);
-        const QString cells[3] = {count ? QString::number(int(va)) : msCell(va),
-                                  count ? QString::number(int(vb)) : msCell(vb),
-                                  count ? QString::number(int(vb) - int(va)) : msCell(vb - va)};
-        for (int c = 0; c < 3; ++c) {
-            auto* item = new QTableWidgetItem(cells[c]);
-            item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
-            t->setItem(k, c, item);
-        }
-    }
-    t->setVerticalHeaderLabels(rows);
-    t->resizeColumnsToContents();
+    fillCompareTable(t, stampText(m_series->entry.stamp), a, stampText(m_other.entry.stamp), b);
     const QVector<PlotSet> sets{{stampText(m_series->entry.stamp), m_series->values[d], kFirstColour},
                                 {stampText(m_other.entry.stamp), m_other.values[d], kSecondColour}};
     showHistogram(ui->compareHistPlot, sets, std::max(m_resolution, samplePeriodMs(m_other)), unitOf(d));
