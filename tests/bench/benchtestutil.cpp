@@ -3,6 +3,7 @@
 #include "protocol/portmap.h"
 #include "protocol/recordmark.h"
 #include "protocol/vxi11.h"
+#include "sequence.h"
 
 #include <arpa/inet.h>
 #include <cmath>
@@ -45,63 +46,51 @@ bool decodeBlock(const std::string &reply, std::vector<float> &values)
     return true;
 }
 
-std::vector<std::string> scopeSetupFirst(bool ifDemod, const std::string &level)
+namespace {
+
+// The queries of a set-up of the program, in order, as an instrument
+// identifying itself as the bench does by default receives them.
+std::vector<std::string> queriesOf(const setup::Sequence &seq)
 {
-    std::vector<std::string> s = {"SYST:ERR?\n", "*RST;*OPC?\n", "ACQ:POIN:AUTO 1;*OPC?\n", "TIM:RANG 1.0;*OPC?\n",
-                                  "ACQ:POIN 20000;*OPC?\n", "EXP:WAV:RAW ON;*OPC?\n", "CHAN1 ON;STOP;*OPC?\n",
-                                  "SYST:DISP:UPD ON;*OPC?\n", "CHAN1 ON;CHAN1:RANG 0.5;*OPC?\n",
-                                  "CHAN1:POS -2.0;CHAN1:COUP DC;*OPC?\n", "CHAN2 ON;CHAN2:RANG 0.5;*OPC?\n",
-                                  "CHAN2:POS -2.0;CHAN2:COUP DC;*OPC?\n"};
-    if (ifDemod) {
-        s.push_back("CHAN3 ON;CHAN3:RANG 0.5;*OPC?\n");
-        s.push_back("CHAN3:POS -3.0;CHAN3:COUP DC;*OPC?\n");
-        s.push_back("CHAN3:TYPE RMS;*OPC?\n");
-    }
-    for (const char *c : {"TIM:SCAL 100e-3;TIM:REF 50;TRIG3:OFFS:LIM 0;*OPC?\n", "CHAN3:SCAL 200e-3;*OPC?\n",
-                          "CHAN:DIGF:CUT 100e3;*OPC?\n", "CHAN1:BAND B20;*OPC?\n"})
-        s.push_back(c);
-    s.push_back("TRIG1:LEV1 " + level + ";*OPC?\n");
-    for (const char *c : {"TRIG1:MODE NORM;*OPC?\n", "TRIG1:ANED:NREJ ON;*OPC?\n", "TRIG1:HOLD:MODE TIME;*OPC?\n",
-                          "TRIG1:HOLD:TIME 1.3;*OPC?\n", "TRIG1:OUT:STAT ON;*OPC?\n", "FORM ASC;*OPC?\n",
-                          "EXP:WAV:INCX OFF;*OPC?\n", "RUN;*OPC?\n"})
-        s.push_back(c);
-    return s;
+    const QString identity = QString::fromStdString(Options().analyzerIdentity);
+    std::vector<std::string> out;
+    setup::run(seq, [&](const setup::Step *step, QString *reply) -> ViStatus {
+        if (step && step->kind == setup::StepKind::Query) {
+            out.push_back(step->command.toStdString());
+            if (step->identifies)
+                *reply = identity;
+        }
+        return VI_SUCCESS;
+    });
+    return out;
 }
 
-std::vector<std::string> scopeSetupSecond(const std::string &level)
+} // namespace
+
+std::vector<std::string> scopeSetup(int family, bool ifDemod)
 {
-    std::vector<std::string> s = {"SYST:ERR?\n", "*RST;*OPC?\n", "TRIG:B:ENAB OFF;*OPC?\n",
-                                  "TRIG:A:TYPE EDGE;*OPC?\n", "TRIG:A:SOUR CH1;*OPC?\n", "TRIG:A:ENAB ON;*OPC?\n",
-                                  "TRIG:A:MODE NORM;*OPC?\n", "TRIG:A:EDGE:SLOP POS;*OPC?\n",
-                                  "TRIG:A:EDGE:COUP DC;*OPC?\n", "TRIG:A:EDGE:FILT:LPAS ON;*OPC?\n"};
-    s.push_back("TRIG:A:LEV1 " + level + ";*OPC?\n");
-    for (const char *c : {"ACQ:WRAT MSAM;*OPC?\n", "TIM:SCAL 0.1;*OPC?\n", "TIM:POS 0.0;*OPC?\n",
-                          "TIM:REF 50;*OPC?\n", "CHAN2:STAT ON;*OPC?\n", "CHAN2:SCAL 0.05;*OPC?\n",
-                          "CHAN2:POS -3.0;*OPC?\n", "CHAN2:COUP DCL;*OPC?\n", "CHAN2:TYPE SAMP;*OPC?\n",
-                          "CHAN2:BAND B20;*OPC?\n", "CHAN1:STAT ON;*OPC?\n", "CHAN1:SCAL 0.05;*OPC?\n",
-                          "CHAN1:POS -3.0;*OPC?\n", "CHAN1:COUP DCL;*OPC?\n", "CHAN1:TYPE SAMP;*OPC?\n",
-                          "CHAN1:BAND B20;*OPC?\n"})
-        s.push_back(c);
-    return s;
+    setup::OscilloscopeParams p;
+    p.type = family;
+    p.reset = true;
+    p.ifDemod = ifDemod;
+    p.triggerLevel = 0.035;
+    return queriesOf(setup::oscilloscopeSequence(p));
 }
 
 std::vector<std::string> analyzerSetup(bool firstFamily)
 {
-    std::vector<std::string> s = {"*IDN?\n", "FREQ:MODE SW;*OPC?\n", "DISP:TRAC:Y:RLEV 0.0;*OPC?\n",
-                                  "INP1:ATT 0.0;*OPC?\n", "FREQ:CENT 5.192e+09;*OPC?\n", "FREQ:SPAN 0;*OPC?\n",
-                                  "TRIG1:SOUR EXT;*OPC?\n"};
-    s.push_back(firstFamily ? "SWE:TIME 1;*OPC?\n" : "SWE:TIME 1.2;*OPC?\n");
-    for (const char *c : {"SWE:POIN 20001;*OPC?\n", "SWE:TYPE SWE;SWE:OPT;BWID:FFT AUTO;*OPC?\n", "BWID 50e6;*OPC?\n",
-                          "BWID:VID 20e3;*OPC?\n", "TRIG1:HOLD -0.6;*OPC?\n", "TRIG1:SLOP POS;*OPC?\n",
-                          "TRIG1:SLOP POS;*OPC?\n", "OUTP:IF VID;*OPC?\n", "OUTP:IF:IFFR 2.0;*OPC?\n"})
-        s.push_back(c);
-    return s;
+    setup::AnalyzerParams p;
+    p.oscilloscopeType = firstFamily ? 0 : 1;
+    p.centreFrequency = 5.192e9;
+    return queriesOf(setup::analyzerSequence(p));
 }
 
 std::vector<std::string> videoSetup()
 {
-    return {"*RST;*OPC?\n", "SYST:DISP:UPD ON;*OPC?\n", "CONF:AVDA:TTV:APL:THR 35;*OPC?\n",
-            "CONF:AVDA:TTV:APL:HYST 5;*OPC?\n", "INIT:AVDA;*OPC?\n"};
+    setup::VideoParams p;
+    p.reset = true;
+    p.threshold = 35.0;
+    return queriesOf(setup::videoSequence(p));
 }
 
 // ---- VXI-11 client ------------------------------------------------------------------------

@@ -1,6 +1,5 @@
 // Helpers of the bench tests: talking to the engines in-process, decoding
-// blocks, the program's command sequences and a
-// small VXI-11 client.
+// blocks, the program's own set-ups and a small VXI-11 client.
 #pragma once
 
 #include "core.h"
@@ -27,9 +26,9 @@ struct Talker
 /// Decodes "#<n><len><data>\n" of little-endian floats; false when malformed.
 bool decodeBlock(const std::string &reply, std::vector<float> &values);
 
-/// Program messages the measurement program sends, in order.
-std::vector<std::string> scopeSetupFirst(bool ifDemod, const std::string &level = "0.035");
-std::vector<std::string> scopeSetupSecond(const std::string &level = "0.035");
+/// The program's Init set-ups (with the resets, a trigger level of 35 mV,
+/// 5.192 GHz, a threshold of 35 %), in the order the instruments receive them.
+std::vector<std::string> scopeSetup(int family, bool ifDemod);
 std::vector<std::string> analyzerSetup(bool firstFamily);
 std::vector<std::string> videoSetup();
 

@@ -39,7 +39,7 @@ struct Rig
 
     void setUp(int family, bool ifDemod)
     {
-        expectAccepted(scope, family == 0 ? scopeSetupFirst(ifDemod) : scopeSetupSecond());
+        expectAccepted(scope, scopeSetup(family, ifDemod));
         expectAccepted(sa, analyzerSetup(family == 0));
         expectAccepted(va, videoSetup());
     }
