@@ -208,11 +208,23 @@ std::vector<uint8_t> Vxi11Client::call(uint32_t proc, const std::vector<uint8_t>
     return std::vector<uint8_t>(rec.begin() + static_cast<long>(r.offset()), rec.end());
 }
 
-template <class T> static std::vector<uint8_t> encoded(const T &v)
+// One call whose reply decodes as `resp`; false on connection loss, time-out
+// or a reply that does not decode.
+template <class Parms, class Resp>
+static bool rpc(Vxi11Client &client, uint32_t proc, const Parms &parms, Resp &resp, int timeoutMs = 5000)
 {
     p::XdrWriter w;
-    p::encode(w, v);
-    return w.take();
+    p::encode(w, parms);
+    bool ok;
+    const std::vector<uint8_t> body = client.call(proc, w.take(), ok, timeoutMs);
+    p::XdrReader r(body.data(), body.size());
+    return ok && p::decode(r, resp);
+}
+
+template <class Parms, class Resp>
+static bool rpc(Vxi11Client &client, p::CoreProc proc, const Parms &parms, Resp &resp, int timeoutMs = 5000)
+{
+    return rpc(client, static_cast<uint32_t>(proc), parms, resp, timeoutMs);
 }
 
 int32_t Vxi11Client::createLink(const std::string &device)
@@ -220,13 +232,8 @@ int32_t Vxi11Client::createLink(const std::string &device)
     p::CreateLinkParms parms;
     parms.clientId = 42;
     parms.device = device;
-    bool ok;
-    auto body = call(static_cast<uint32_t>(p::CoreProc::CreateLink), encoded(parms), ok);
-    if (!ok)
-        return -1;
-    p::XdrReader r(body.data(), body.size());
     p::CreateLinkResp resp;
-    if (!p::decode(r, resp))
+    if (!rpc(*this, p::CoreProc::CreateLink, parms, resp))
         return -1;
     m_lid = resp.lid;
     return resp.error;
@@ -239,13 +246,8 @@ int32_t Vxi11Client::write(const std::string &data, int32_t flags, uint32_t ioTi
     parms.ioTimeout = ioTimeout;
     parms.flags = flags;
     parms.data = p::ByteView(reinterpret_cast<const uint8_t *>(data.data()), data.size());
-    bool ok;
-    auto body = call(static_cast<uint32_t>(p::CoreProc::DeviceWrite), encoded(parms), ok);
-    if (!ok)
-        return -1;
-    p::XdrReader r(body.data(), body.size());
     p::DeviceWriteResp resp;
-    return p::decode(r, resp) ? resp.error : -1;
+    return rpc(*this, p::CoreProc::DeviceWrite, parms, resp) ? resp.error : -1;
 }
 
 int32_t Vxi11Client::read(std::string &data, int32_t &reason, uint32_t requestSize, uint32_t ioTimeout,
@@ -257,14 +259,15 @@ int32_t Vxi11Client::read(std::string &data, int32_t &reason, uint32_t requestSi
     parms.ioTimeout = ioTimeout;
     parms.flags = flags;
     parms.termChar = termChar;
+    p::XdrWriter w;
+    p::encode(w, parms);
     bool ok;
-    auto body = call(static_cast<uint32_t>(p::CoreProc::DeviceRead), encoded(parms), ok,
-                     static_cast<int>(ioTimeout) + 2000);
-    if (!ok)
-        return -1;
+    // The reply's data points into the body.
+    const std::vector<uint8_t> body = call(static_cast<uint32_t>(p::CoreProc::DeviceRead), w.take(), ok,
+                                           static_cast<int>(ioTimeout) + 2000);
     p::XdrReader r(body.data(), body.size());
     p::DeviceReadResp resp;
-    if (!p::decode(r, resp))
+    if (!ok || !p::decode(r, resp))
         return -1;
     data.assign(reinterpret_cast<const char *>(resp.data.data), resp.data.size);
     reason = resp.reason;
@@ -291,32 +294,22 @@ int32_t Vxi11Client::generic(uint32_t proc, uint8_t *stb)
     p::DeviceGenericParms parms;
     parms.lid = m_lid;
     parms.ioTimeout = 2000;
-    bool ok;
-    auto body = call(proc, encoded(parms), ok);
-    if (!ok)
-        return -1;
-    p::XdrReader r(body.data(), body.size());
     if (proc == static_cast<uint32_t>(p::CoreProc::DeviceReadStb)) {
         p::DeviceReadStbResp resp;
-        if (!p::decode(r, resp))
+        if (!rpc(*this, proc, parms, resp))
             return -1;
         if (stb)
             *stb = resp.stb;
         return resp.error;
     }
     p::DeviceError resp;
-    return p::decode(r, resp) ? resp.error : -1;
+    return rpc(*this, proc, parms, resp) ? resp.error : -1;
 }
 
 int32_t Vxi11Client::destroyLink()
 {
-    bool ok;
-    auto body = call(static_cast<uint32_t>(p::CoreProc::DestroyLink), encoded(p::DeviceLink{m_lid}), ok);
-    if (!ok)
-        return -1;
-    p::XdrReader r(body.data(), body.size());
     p::DeviceError resp;
-    return p::decode(r, resp) ? resp.error : -1;
+    return rpc(*this, p::CoreProc::DestroyLink, p::DeviceLink{m_lid}, resp) ? resp.error : -1;
 }
 
 } // namespace benchtest
