@@ -2,15 +2,11 @@
 // LAN VISA library and the simulated bench. Every pass's delays are checked
 // against the bench's ground truth of that acquisition.
 #include "faultrig.h"
-#include "delays.h"
 #include "globals.h"
 #include "passrecord.h"
-#include "resultfiles.h"
-#include "series.h"
 #include "visabinding.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QProcess>
 #include <QtTest>
 
@@ -112,95 +108,6 @@ private slots:
             return (e.transport == qb::Transport::HiSlip) == hislip;
         }));
         QCOMPARE(last(rig.bench(), qb::Instrument::Oscilloscope), QString(osTyp == 0 ? "RUNC;*OPC?\n" : "RUN;*OPC?\n"));
-        QCOMPARE(last(rig.bench(), qb::Instrument::SpectrumAnalyzer), QString("INIT:CONT ON;*OPC?\n"));
-    }
-
-    void startLevelRepeatsThenBound()
-    {
-        qb::Options opt = qb::testOptions();
-        qb::Fault f;
-        f.kind = qb::FaultKind::StartLevelOutside;
-        f.count = 3;
-        opt.faults.push_back(f);
-        Rig rig(opt);
-        rig.openWindow(config(1, false, false, 2));
-        QVERIFY(rig.initAll());
-        rig.bench().clearLog();
-        SeriesOutcome o = rig.runSeries();
-        QVERIFY(o.messages.isEmpty());
-        const std::vector<qb::GroundTruth> truth = countedTruth(rig.bench(), o.truthFrom);
-        QCOMPARE(o.snk.size(), 2);
-        QCOMPARE(int(truth.size()), 2);
-        QCOMPARE(int(rig.bench().groundTruth().size()), 5);  // three repeated acquisitions
-        for (int j = 0; j < 2; ++j)
-            QVERIFY(near(o.snk[j], expectedSinkMs(truth[j]), samplePeriodMs(truth[j])));
-        const auto sa = rig.bench().messages(qb::Instrument::SpectrumAnalyzer);
-        QCOMPARE(std::count(sa.begin(), sa.end(), "INIT:CONT OFF;*OPC?\n"), 5L);  // armed for each
-
-        // Out of the window for good: the bound ends the series and says so.
-        f.count = 0;
-        rig.bench().addFault(f);
-        o = rig.runSeries(nullptr, "5");
-        QCOMPARE(o.messages.size(), 1);
-        QVERIFY2(o.messages[0].contains("stopped after 0 of 5 passes"), qPrintable(o.messages[0]));
-        QCOMPARE(o.graphs, 1);
-        QVERIFY(o.snk.isEmpty());
-        QVERIFY(std::isnan(src2SnkMean));
-        QCOMPARE(last(rig.bench(), qb::Instrument::Oscilloscope), QString("RUN;*OPC?\n"));
-    }
-
-    void saveDataWritesOneSetPerPass()
-    {
-        using namespace measurement;
-        Rig rig;
-        rig.openWindow(config(1, true, false, 4));
-        QVERIFY(rig.initAll());
-        const SeriesOutcome o = rig.runSeries();
-        const QString stamp = o.stamp;
-        QCOMPARE(o.snk.size(), 4);
-        const QDir dir(dataDir());
-        QSet<QByteArray> sources;
-        for (int k = 1; k <= 4; ++k) {
-            QVector<double> d[3];
-            int cnt[3] = {};
-            const Trace kinds[3] = {Trace::Source, Trace::Rf, Trace::Sink};
-            for (int i = 0; i < 3; ++i) {
-                QCOMPARE(readTraceFile(dir.filePath(traceFileName(stamp, k, kinds[i])), &d[i], &cnt[i]),
-                         LoadOutcome::Ok);
-                QCOMPARE(cnt[i], pts);
-            }
-            // Set k holds pass k: its traces give that pass's delays.
-            QVector<double> t;
-            buildTimeAxis(1, cnt[0], &t);
-            const PassDelays r = computeDelays(1, cnt[0], d[0], d[1], d[2], t);
-            QVERIFY(near(r.src2Snk, o.snk[k - 1], 1e-9));
-            QVERIFY(near(r.src2Rf, o.rf[k - 1], 1e-9));
-            sources << QByteArray(reinterpret_cast<const char*>(d[0].constData()), 8 * d[0].size());
-        }
-        QCOMPARE(sources.size(), 4);  // four distinct sets
-        QVERIFY(!QFile::exists(dir.filePath(traceFileName(stamp, 5, Trace::Source))));
-        QVERIFY(dir.entryList({".series-*"}, QDir::Dirs | QDir::Hidden).isEmpty());  // no private folder left
-    }
-
-    void cancelInTheMiddle()
-    {
-        Rig rig;
-        rig.openWindow(config(0, false, false, 200));
-        QVERIFY(rig.initAll());
-        Modals modals;
-        modals.cancelAt = 3;
-        const SeriesOutcome o = rig.runSeries(&modals);
-        QVERIFY(o.cancelled);
-        QCOMPARE(o.graphs, 1);
-        QVERIFY(o.snk.size() >= 3 && o.snk.size() < 200);
-        QCOMPARE(o.messages.size(), 1);
-        QVERIFY2(o.messages[0].contains(QString("cancelled after %1 of 200 passes").arg(o.snk.size())),
-                 qPrintable(o.messages[0]));
-        double sum = 0;
-        for (double snk : o.snk)
-            sum += snk;
-        QVERIFY(near(src2SnkMean, sum / o.snk.size(), 1e-3));
-        QCOMPARE(last(rig.bench(), qb::Instrument::Oscilloscope), QString("RUNC;*OPC?\n"));
         QCOMPARE(last(rig.bench(), qb::Instrument::SpectrumAnalyzer), QString("INIT:CONT ON;*OPC?\n"));
     }
 
