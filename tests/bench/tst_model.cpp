@@ -80,29 +80,6 @@ GroundTruth last(Core &core)
 
 } // namespace
 
-TEST(BenchModel, TimeBaseFollowsWhatWasCommanded)
-{
-    Rig rig;
-    rig.setUp(0, false);
-    ScopeState s = rig.core.scope->state();
-    EXPECT_EQ(ScopeFamily::First, s.family);
-    EXPECT_DOUBLE_EQ(1.0, s.timeRange); // TIM:RANG 1.0 and then TIM:SCAL 0.1 over 10 divisions
-    EXPECT_EQ(20000u, s.points);
-
-    rig.setUp(1, false);
-    s = rig.core.scope->state();
-    EXPECT_EQ(ScopeFamily::Second, s.family);
-    EXPECT_NEAR(1.2, s.timeRange, 1e-12); // TIM:SCAL 0.1 over 12 divisions
-    EXPECT_EQ(20000u, s.points);          // the bench option: the second family sets none
-
-    rig.scope.ask("*TRG\n");
-    GroundTruth g = last(rig.core);
-    EXPECT_NEAR(-0.6, g.windowStart, 1e-12);
-    EXPECT_NEAR(1.2, g.windowLength, 1e-12);
-    EXPECT_EQ(20000u, g.points);
-    EXPECT_EQ("-0.6,0.6,20000,1\n", rig.scope.ask("CHAN1:DATA:HEAD?\n"));
-}
-
 TEST(BenchModel, SeedsAreReproducible)
 {
     auto run = [](uint64_t seed, std::string &block, GroundTruth &g) {
@@ -287,33 +264,6 @@ TEST(BenchModel, VideoThresholdOutsideThePictureChangeMeasuresNothing)
     rig.scope.ask("*TRG\n");
     EXPECT_EQ("0\n", rig.va.ask("READ:AVDA:TTV:STAT?\n"));
     EXPECT_EQ("0\n", rig.va.ask("READ:AVDA:TTV:COUN?\n"));
-}
-
-TEST(BenchBlocks, MalformedVariants)
-{
-    const float v[3] = {1.0f, 2.0f, 3.0f};
-    auto make = [&](BlockFault f) {
-        std::string s;
-        appendFloatBlock(s, v, 3, false, &f);
-        return s;
-    };
-    std::string good;
-    appendFloatBlock(good, v, 3, false);
-    EXPECT_EQ("#212", good.substr(0, 4));
-    EXPECT_EQ(16u, good.size());
-    EXPECT_EQ("212", make(BlockFault::NoHash).substr(0, 3));
-    EXPECT_EQ("#0", make(BlockFault::IndefiniteLength).substr(0, 2));
-    EXPECT_EQ(14u, make(BlockFault::IndefiniteLength).size());
-    EXPECT_EQ('A', make(BlockFault::NonDigitCount)[1]);
-    EXPECT_EQ("#21X", make(BlockFault::NonDigitLength).substr(0, 4));
-    EXPECT_EQ(4u + 6u, make(BlockFault::ShortData).size());
-    EXPECT_EQ("#9999999999", make(BlockFault::LengthFarBeyond).substr(0, 11));
-    std::string nl = make(BlockFault::NewlineInData);
-    EXPECT_EQ(16u, nl.size());
-    EXPECT_EQ('\n', nl[4]);
-    std::string big;
-    appendFloatBlock(big, v, 3, true);
-    EXPECT_EQ(0x3F, static_cast<unsigned char>(big[4])); // 1.0f most significant byte first
 }
 
 TEST(BenchFaults, MessageFaultsOnTheEngines)

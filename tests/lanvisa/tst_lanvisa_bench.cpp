@@ -241,11 +241,13 @@ TEST_P(BenchTest, KnownBinaryBlocksAreBitExact)
     }
 }
 
-TEST_P(BenchTest, FortyMegabyteTraceSameOverBothProtocols)
+// Over VXI-11 a trace longer than the bench's 16 MiB device_read reply
+// arrives in several, END on the last.
+TEST_P(BenchTest, TwentyMegabyteTraceSameOverBothProtocols)
 {
-    constexpr size_t kPoints = 10000000;
+    constexpr size_t kPoints = 5000000;
     acquire(kPoints);
-    // The bench computes ten million points before the first byte goes out;
+    // The bench computes five million points before the first byte goes out;
     // under the sanitizers on a loaded machine that alone can take seconds.
     constexpr ViUInt32 kBigTraceTimeoutMs = 60000;
     ASSERT_EQ(viSetAttribute(m_vi, VI_ATTR_TMO_VALUE, kBigTraceTimeoutMs), VI_SUCCESS);
@@ -258,8 +260,7 @@ TEST_P(BenchTest, FortyMegabyteTraceSameOverBothProtocols)
     const std::string viaThisSession = readFile(path);
     EXPECT_EQ(viaThisSession.back(), '\n');
 
-    // The same acquisition through the other protocol, read in one viRead:
-    // over VXI-11 that reply comes in several device_read chunks, END on the last.
+    // The same acquisition through the other protocol, read in one viRead.
     ViSession other = VI_NULL;
     const std::string otherName = GetParam() != Proto::Socket ? s_bench->socketResourceString(b::Instrument::Oscilloscope)
                                                               : s_bench->resourceString(b::Instrument::Oscilloscope);
