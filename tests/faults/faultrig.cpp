@@ -75,9 +75,7 @@ void Modals::poll()
     if (auto* v = qobject_cast<graph::SeriesView*>(w)) {
         if (!m_progressClock.isValid())
             m_progressClock.start();
-        const bool byCount = cancelAt >= 0 && v->counted() >= cancelAt;
-        const bool byTime = cancelAfterMs >= 0 && m_progressClock.elapsed() >= cancelAfterMs;
-        if (!cancelled && (byCount || byTime)) {
+        if (!cancelled && cancelAfterMs >= 0 && m_progressClock.elapsed() >= cancelAfterMs) {
             cancelled = true;
             v->reject();  // its Cancel button
         }
@@ -101,16 +99,6 @@ QString dataDir()
 QString cfgFile()
 {
     return cfgFilePath(dataDir(), appNameFromPath(QCoreApplication::applicationFilePath()));
-}
-
-QStringList dataFiles()
-{
-    QStringList out;
-    const QString cfg = QFileInfo(cfgFile()).fileName();
-    for (const QString& f : QDir(dataDir()).entryList(QDir::Files | QDir::Hidden))
-        if (f != cfg && !f.startsWith(cfg))
-            out << QDir(dataDir()).filePath(f);
-    return out;
 }
 
 QByteArray sha1(const QString& path)
@@ -242,16 +230,6 @@ void prepareProcess()
     testsupport::isolateEnvironment();
 }
 
-const char* instrumentKey(qb::Instrument i)
-{
-    switch (i) {
-    case qb::Instrument::Oscilloscope: return "Os";
-    case qb::Instrument::SpectrumAnalyzer: return "Sa";
-    case qb::Instrument::VideoAnalyzer: break;
-    }
-    return "Va";
-}
-
 // ---- the rig -----------------------------------------------------------------------------
 
 Rig::Rig(qb::Options opt)
@@ -332,17 +310,12 @@ void Rig::applyConfig(const WindowConfig& c)
     m_w->show();
 }
 
-QString Rig::buttonText(qb::Instrument i) const
-{
-    const QByteArray name = QByteArray(instrumentKey(i)) + "Init";
-    return static_cast<QPushButton*>(control(name.constData()))->text();
-}
-
 QString Rig::init(qb::Instrument i)
 {
-    const QByteArray name = QByteArray(instrumentKey(i)) + "Init";
-    static_cast<QPushButton*>(control(name.constData()))->click();
-    return buttonText(i);
+    const char* names[] = {"OsInit", "SaInit", "VaInit"};
+    auto* button = static_cast<QPushButton*>(control(names[int(i)]));
+    button->click();
+    return button->text();
 }
 
 bool Rig::initAll()

@@ -44,16 +44,14 @@ private:
 
 // Answers the modal windows as an operator would (only one at a time may
 // exist: two would share the dialogs between them): records and confirms
-// message boxes, accepts the result dialog, optionally cancels the progress
-// display once it shows `cancelAt` passes (or, with cancelAfterMs, once it
-// has been up that long).
+// message boxes, accepts the result dialog, optionally cancels the series
+// view once it has been up `cancelAfterMs`.
 class Modals : public QObject
 {
 public:
     Modals();
     QStringList messages;
     int graphs = 0;
-    int cancelAt = -1;
     int cancelAfterMs = -1;
     bool cancelled = false;
     QImage graph;  // the result dialog as drawn
@@ -114,8 +112,6 @@ private:
 
 QString dataDir();
 QString cfgFile();
-// Files in the data folder other than the settings file.
-QStringList dataFiles();
 QByteArray sha1(const QString& path);
 
 // Per-pass values of a results file; false when it is not a complete one.
@@ -151,7 +147,6 @@ public:
     void applyConfig(const WindowConfig& c);
     // Presses the instrument's Init button; returns its text afterwards.
     QString init(qb::Instrument i);
-    QString buttonText(qb::Instrument i) const;
     // Init of every instrument the configuration needs; true when Start is enabled.
     bool initAll();
     bool startEnabled() const;
@@ -188,7 +183,5 @@ int occurrences(const std::vector<std::string>& log, size_t n, const std::string
 // One-time set-up every fault test process shares: the LAN VISA library, the
 // offscreen platform with a private data folder.
 void prepareProcess();
-
-const char* instrumentKey(qb::Instrument i);
 
 }  // namespace faults
