@@ -37,15 +37,15 @@ std::string ScpiInstrument::settingKey(const std::string &pattern, const std::ve
     return key;
 }
 
-void ScpiInstrument::addBoolSetting(const std::string &pattern, bool initial, int family)
+void ScpiInstrument::addSetting(const std::string &pattern, const std::string &initial, Parse parse, int family)
 {
-    m_settingDefaults[pattern] = initial ? "1" : "0";
+    m_settingDefaults[pattern] = initial;
     add(pattern,
-        [this, pattern](Call &c) {
-            bool v;
-            if (int e = oneBool(c, v))
+        [this, pattern, parse](Call &c) {
+            std::string text;
+            if (int e = parse(c, text))
                 return e;
-            m_settings[settingKey(pattern, c.suffix)] = v ? "1" : "0";
+            m_settings[settingKey(pattern, c.suffix)] = text;
             return 0;
         },
         [this, pattern](Call &c) {
@@ -54,6 +54,47 @@ void ScpiInstrument::addBoolSetting(const std::string &pattern, bool initial, in
             return 0;
         },
         family);
+}
+
+void ScpiInstrument::addBoolSetting(const std::string &pattern, bool initial, int family)
+{
+    addSetting(pattern, initial ? "1" : "0",
+               [](Call &c, std::string &text) {
+                   bool v;
+                   if (int e = oneBool(c, v))
+                       return e;
+                   text = v ? "1" : "0";
+                   return 0;
+               },
+               family);
+}
+
+void ScpiInstrument::addNumberSetting(const std::string &pattern, double initial, double lo, double hi,
+                                      int family)
+{
+    addSetting(pattern, scpi::formatNumber(initial),
+               [lo, hi](Call &c, std::string &text) {
+                   double v;
+                   if (int e = oneNumber(c, v, lo, hi))
+                       return e;
+                   text = scpi::formatNumber(v);
+                   return 0;
+               },
+               family);
+}
+
+void ScpiInstrument::addEnumSetting(const std::string &pattern, const std::vector<std::string> &choices,
+                                    const std::string &initial, int family, bool optionalParam)
+{
+    addSetting(pattern, initial,
+               [choices, initial, optionalParam](Call &c, std::string &text) {
+                   if (optionalParam && c.paramCount() == 0) {
+                       text = initial;
+                       return 0;
+                   }
+                   return oneChoice(c, choices, text);
+               },
+               family);
 }
 
 void ScpiInstrument::addNumber(const std::string &pattern, double &field, double lo, double hi, int family)
@@ -75,49 +116,6 @@ void ScpiInstrument::addBool(const std::string &pattern, bool &field, int family
         [target](Call &c) { return oneBool(c, *target); },
         [target](Call &c) {
             c.reply = *target ? "1" : "0";
-            return 0;
-        },
-        family);
-}
-
-void ScpiInstrument::addNumberSetting(const std::string &pattern, double initial, double lo, double hi,
-                                      int family)
-{
-    m_settingDefaults[pattern] = scpi::formatNumber(initial);
-    add(pattern,
-        [this, pattern, lo, hi](Call &c) {
-            double v;
-            if (int e = oneNumber(c, v, lo, hi))
-                return e;
-            m_settings[settingKey(pattern, c.suffix)] = scpi::formatNumber(v);
-            return 0;
-        },
-        [this, pattern](Call &c) {
-            auto it = m_settings.find(settingKey(pattern, c.suffix));
-            c.reply = it != m_settings.end() ? it->second : m_settingDefaults[pattern];
-            return 0;
-        },
-        family);
-}
-
-void ScpiInstrument::addEnumSetting(const std::string &pattern, const std::vector<std::string> &choices,
-                                    const std::string &initial, int family, bool optionalParam)
-{
-    m_settingDefaults[pattern] = initial;
-    add(pattern,
-        [this, pattern, choices, initial, optionalParam](Call &c) {
-            std::string chosen;
-            if (optionalParam && c.paramCount() == 0) {
-                chosen = initial;
-            } else if (int e = oneChoice(c, choices, chosen)) {
-                return e;
-            }
-            m_settings[settingKey(pattern, c.suffix)] = chosen;
-            return 0;
-        },
-        [this, pattern](Call &c) {
-            auto it = m_settings.find(settingKey(pattern, c.suffix));
-            c.reply = it != m_settings.end() ? it->second : m_settingDefaults[pattern];
             return 0;
         },
         family);

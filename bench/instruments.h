@@ -109,6 +109,10 @@ private:
         Handler set, query;
         int family;
     };
+    /// Turns a call's parameters into the text a query answers; 0 or a SCPI error code.
+    using Parse = std::function<int(Call &, std::string &)>;
+    /// A remembered setting: kept per suffix, answered back as `parse` wrote it.
+    void addSetting(const std::string &pattern, const std::string &initial, Parse parse, int family);
     int runCommon(const scpi::ProgramUnit &unit, ExecContext &ctx, std::string &reply, bool &aborted);
     static std::string settingKey(const std::string &pattern, const std::vector<int> &suffix);
 
