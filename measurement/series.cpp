@@ -244,7 +244,10 @@ private:
                 return PassEnd::Stopped;
         }
 
-        buildTimeAxis(m_s.osTyp, m_pts, &m_t);
+        // The axis depends only on the point count: built again only when
+        // that changes.
+        if (m_t.size() != m_pts)
+            buildTimeAxis(m_s.osTyp, m_pts, &m_t);
         if (!startLevelOk(m_d1))
             return PassEnd::Repeated;
 
@@ -320,13 +323,14 @@ private:
     }
 
     // The counted pass becomes the program-wide one. Swapped, not copied: the
-    // series' buffers take the old storage and fill it again next pass.
+    // series' buffers take the old storage and fill it again next pass. The
+    // axis is shared instead, and stays the series' own for the next pass.
     void publish()
     {
         m_tr.d1->swap(m_d1);
         m_tr.d2->swap(m_d2);
         m_tr.d3->swap(m_d3);
-        m_tr.t->swap(m_t);
+        *m_tr.t = m_t;
         *m_tr.pts = m_pts;
         setEdges(m_delays.tsrc, m_delays.trf, m_delays.tsnk);
     }
@@ -496,7 +500,8 @@ private:
     SeriesProgress m_progress;
     std::unique_ptr<TraceSets> m_sets;
     PassRecordWriter m_record;
-    // The pass under way: published only when it counts.
+    // The pass under way: published only when it counts. m_t always holds the
+    // axis of m_t.size() points.
     QVector<double> m_d1, m_d2, m_d3, m_t;
     int m_pts = 0;
     PassDelays m_delays;
