@@ -18,9 +18,9 @@ Graph::Graph(QWidget* parent) : QDialog(parent)
 
     QwtPlot* plt = ui->plt;
     graph::setUpTraceAxes(plt, g_osTyp);
-    curve1 = graph::addTrace(plt, Qt::blue, t, d1, QStringLiteral("tsrc = %1 s"), tsrc).curve;
-    curve2 = graph::addTrace(plt, Qt::yellow, t, d2, QStringLiteral("trf = %1 s"), trf).curve;
-    curve3 = graph::addTrace(plt, Qt::red, t, d3, QStringLiteral("tsnk = %1 s"), tsnk).curve;
+    curve1 = graph::addTrace(plt, Qt::blue, t, d1, QStringLiteral("tsrc = %1 s"), tsrc);
+    curve2 = graph::addTrace(plt, Qt::yellow, t, d2, QStringLiteral("trf = %1 s"), trf);
+    curve3 = graph::addTrace(plt, Qt::red, t, d3, QStringLiteral("tsnk = %1 s"), tsnk);
     // Zoom and pan; the plot as set up above is where Home returns.
     new graph::PlotNavigation(plt);
 

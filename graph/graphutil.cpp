@@ -1,19 +1,11 @@
 #include "graphutil.h"
 
-#include "delays.h"
-
 #include <QCoreApplication>
 #include <QDoubleSpinBox>
 
 #include <cmath>
 
 namespace graph {
-
-TimeWindow timeWindow(int osTyp)
-{
-    const measurement::FamilyWindow w = measurement::familyWindow(osTyp);
-    return {w.start, w.start + w.span};
-}
 
 QString markerLabel(const QString& format, double seconds)
 {

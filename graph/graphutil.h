@@ -1,5 +1,5 @@
-// Small pieces of the result dialog that need no plot: the time window per
-// oscilloscope family, the marker label text and the delay read-outs.
+// Small pieces of the result dialog that need no plot: the marker label text
+// and the delay read-outs.
 #pragma once
 
 #include <QString>
@@ -7,16 +7,6 @@
 class QDoubleSpinBox;
 
 namespace graph {
-
-// Time window of the x axis in seconds: -0.5 .. 0.5 for the first oscilloscope
-// family (type index 0), -0.6 .. 0.6 for any other index. These are the
-// windows in which the edge search turns sample indices into times.
-struct TimeWindow
-{
-    double lo;
-    double hi;
-};
-TimeWindow timeWindow(int osTyp);
 
 // Marker label: format carries one "%1", replaced by the time in seconds with
 // six significant digits, shortest of fixed or exponent form

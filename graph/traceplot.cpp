@@ -1,5 +1,6 @@
 #include "traceplot.h"
 
+#include "delays.h"
 #include "edgemarker.h"
 #include "graphutil.h"
 #include "tracecurve.h"
@@ -17,24 +18,23 @@ namespace graph {
 
 void setUpTraceAxes(QwtPlot* plt, int osTyp)
 {
-    const TimeWindow window = timeWindow(osTyp);
-    plt->setAxisScale(QwtPlot::xBottom, window.lo, window.hi, 0.0);
+    const measurement::FamilyWindow window = measurement::familyWindow(osTyp);
+    plt->setAxisScale(QwtPlot::xBottom, window.start, window.start + window.span, 0.0);
     plt->setAxisScaleEngine(QwtPlot::xBottom, new QwtLinearScaleEngine(10));
     plt->setAxisTitle(QwtPlot::xBottom, QStringLiteral("Time / s"));
     plt->setAxisAutoScale(QwtPlot::yLeft, true);
     plt->setAxisTitle(QwtPlot::yLeft, QStringLiteral("Voltage / V"));
 }
 
-TraceItems addTrace(QwtPlot* plt, Qt::GlobalColor colour, const QVector<double>& t, const QVector<double>& y,
-                    const QString& labelFormat, double edge)
+QwtPlotCurve* addTrace(QwtPlot* plt, Qt::GlobalColor colour, const QVector<double>& t, const QVector<double>& y,
+                       const QString& labelFormat, double edge)
 {
-    TraceItems items;
     // A column-reducing curve: a trace of millions of samples draws as fast
     // as a short one and looks the same.
-    items.curve = new TraceCurve(QString());
-    items.curve->setPen(colour, 0.0, Qt::SolidLine);
-    items.curve->attach(plt);
-    items.curve->setSamples(t, y);  // own (implicitly shared) copies of the vectors
+    auto* curve = new TraceCurve(QString());
+    curve->setPen(colour, 0.0, Qt::SolidLine);
+    curve->attach(plt);
+    curve->setSamples(t, y);  // own (implicitly shared) copies of the vectors
 
     auto* marker = new EdgeMarker(QString());
     marker->setLabel(QwtText(markerLabel(labelFormat, edge), QwtText::AutoText));
@@ -48,8 +48,7 @@ TraceItems addTrace(QwtPlot* plt, Qt::GlobalColor colour, const QVector<double>&
     if (!std::isfinite(edge))
         marker->setVisible(false);
     marker->attach(plt);
-    items.marker = marker;
-    return items;
+    return curve;
 }
 
 }  // namespace graph

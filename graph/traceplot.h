@@ -9,7 +9,6 @@
 
 class QwtPlot;
 class QwtPlotCurve;
-class QwtPlotMarker;
 
 namespace graph {
 
@@ -17,16 +16,11 @@ namespace graph {
 // y: automatic, "Voltage / V".
 void setUpTraceAxes(QwtPlot* plt, int osTyp);
 
-struct TraceItems
-{
-    QwtPlotCurve* curve = nullptr;   // owned by the plot
-    QwtPlotMarker* marker = nullptr; // owned by the plot
-};
-
 // One trace: its curve (samples y against t, shared copies), then its edge
 // marker at `edge` s labelled with labelFormat ("tsrc = %1 s"), attached in
-// that order. A missing edge (not finite) has no marker line.
-TraceItems addTrace(QwtPlot* plt, Qt::GlobalColor colour, const QVector<double>& t, const QVector<double>& y,
+// that order. A missing edge (not finite) has no marker line. Returns the
+// curve; both belong to the plot.
+QwtPlotCurve* addTrace(QwtPlot* plt, Qt::GlobalColor colour, const QVector<double>& t, const QVector<double>& y,
                     const QString& labelFormat, double edge);
 
 }  // namespace graph
