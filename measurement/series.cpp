@@ -132,7 +132,6 @@ public:
         m_r.src2Rf.reserve(m_s.passes);
         m_r.src2Hd.reserve(m_s.passes);
         m_r.src2Snk.reserve(m_s.passes);
-        m_r.details.reserve(m_s.passes);
         if (m_s.saveData) {
             m_sets.reset(new TraceSets(m_s.dataDir));
             createRecord();
@@ -163,14 +162,12 @@ private:
             }
             if (end == PassEnd::Counted) {
                 inRow = 0;
-                m_r.details.last().startRepeats = repeatsBefore;
-                m_r.details.last().failedAcquisitions = failedBefore;
-                repeatsBefore = failedBefore = 0;
                 ++m_r.counted;
                 if (m_sets)
                     m_sets->write(m_r.counted, m_d1, m_d2, m_d3, m_pts, &m_r);
                 publish();
-                recordPass();
+                recordPass(repeatsBefore, failedBefore);
+                repeatsBefore = failedBefore = 0;
             } else {
                 if (inRow == 0)
                     runCause = StepFailure();
@@ -302,11 +299,6 @@ private:
         m_r.src2Rf.append(m_delays.src2Rf);
         m_r.src2Hd.append(hd);
         m_r.src2Snk.append(m_delays.src2Snk);
-        PassDetails rec;
-        rec.tsrc = m_delays.tsrc;
-        rec.trf = m_delays.irf < m_pts ? m_delays.trf : kNaN;  // no RF edge: no time
-        rec.tsnk = m_delays.tsnk;
-        m_r.details.append(rec);
         return PassEnd::Counted;
     }
 
@@ -428,22 +420,22 @@ private:
         }
     }
 
-    // The pass just counted: a row of the record, handed to the disk before
-    // the series goes on, and to the host.
-    void recordPass()
+    // The pass just counted, with the passes that did not count since the
+    // previous one: a row of the record, handed to the disk before the series
+    // goes on, and to the host.
+    void recordPass(int startRepeats, int failedAcquisitions)
     {
-        const PassDetails& d = m_r.details.last();
         PassRow row;
         row.pass = m_r.counted;
         row.time = QDateTime::currentDateTime();
         row.src2Rf = m_r.src2Rf.last();
         row.src2Hd = m_s.hdmi ? m_r.src2Hd.last() : kNaN;  // not measured: no value
         row.src2Snk = m_r.src2Snk.last();
-        row.startRepeats = d.startRepeats;
-        row.failedAcquisitions = d.failedAcquisitions;
-        row.tsrc = d.tsrc;
-        row.trf = d.trf;
-        row.tsnk = d.tsnk;
+        row.startRepeats = startRepeats;
+        row.failedAcquisitions = failedAcquisitions;
+        row.tsrc = m_delays.tsrc;
+        row.trf = m_delays.irf < m_pts ? m_delays.trf : kNaN;  // no RF edge: no time
+        row.tsnk = m_delays.tsnk;
         if (m_record.isOpen() && !m_record.append(row, *m_tr.pts))
             recordFailed();
         m_host.passCounted(row, *m_tr.pts);

@@ -141,14 +141,6 @@ struct StepFailure
     }
 };
 
-// Per counted pass, beside its delays: how it came about and its edges.
-struct PassDetails
-{
-    int startRepeats = 0;        // start-level repeats since the previous counted pass
-    int failedAcquisitions = 0;  // failed acquisitions since the previous counted pass
-    double tsrc = 0.0, trf = 0.0, tsnk = 0.0;  // edge times, s; not-a-number where no edge
-};
-
 // Distinct failure reasons kept per series; further ones are only counted.
 constexpr int kMaxFailureKinds = 8;
 
@@ -162,7 +154,6 @@ struct SeriesResult
     // Per counted pass: source-to-RF (ms), source-to-HDMI (video analyzer's
     // unit), source-to-sink (ms). Not-a-number where a pass gave no value.
     QVector<double> src2Rf, src2Hd, src2Snk;
-    QVector<PassDetails> details;
     double src2RfMean = 0.0, src2HdMean = 0.0, src2SnkMean = 0.0;
     int rfContributed = 0, hdContributed = 0, snkContributed = 0;
 
