@@ -286,20 +286,17 @@ private slots:
     }
 
     // ---- connection lost in the middle of a block (pass 2 of 3) ----
-    // The block is "#580000" then 80000 data bytes: cut in the header, in the
-    // length, early, in the middle and just before its end. Malformed blocks
-    // are the transfer's business, a failed read the series' (tested there).
+    // Each trace's block cut short; where in a block the transfer fails is
+    // the transfer's business (tested there).
 
     void blockDrop_data()
     {
         addFaultColumns();
         const Instrument os = Instrument::Oscilloscope, sa = Instrument::SpectrumAnalyzer;
-        for (int after : {1, 4, 100, 40000, 79990})
-            QTest::addRow("first/os CHAN1 after %d", after) << 0 << dropAt(os, "CHAN1:DATA?", 1, after) << 1 << int(Stopped);
-        QTest::newRow("first/sa TRAC? middle")
-            << 0 << dropAt(sa, "TRAC?", 1, 40000) << 1 << int(Stopped);
-        QTest::newRow("first/os CHAN2 middle") << 0 << dropAt(os, "CHAN2:DATA?", 1, 40000) << 1 << int(Stopped);
-        QTest::newRow("second/os CHAN3 middle") << 1 << dropAt(os, "CHAN3:DATA?", 1, 40000) << 1 << int(Stopped);
+        QTest::newRow("first/os CHAN1") << 0 << dropAt(os, "CHAN1:DATA?", 1, 40000) << 1 << int(Stopped);
+        QTest::newRow("first/sa TRAC?") << 0 << dropAt(sa, "TRAC?", 1, 40000) << 1 << int(Stopped);
+        QTest::newRow("first/os CHAN2") << 0 << dropAt(os, "CHAN2:DATA?", 1, 40000) << 1 << int(Stopped);
+        QTest::newRow("second/os CHAN3") << 1 << dropAt(os, "CHAN3:DATA?", 1, 40000) << 1 << int(Stopped);
     }
     void blockDrop() { faultRow(); }
 
