@@ -88,13 +88,6 @@ private:
 
     void work()
     {
-        // Whether the working folder takes files (it should not in the
-        // read-only row; the program must not need it to).
-        QFile probe(QDir::current().filePath(QStringLiteral("probe-%1").arg(::getpid())));
-        const bool writable = probe.open(QIODevice::WriteOnly);
-        if (writable)
-            probe.remove();
-        m_report << QStringLiteral("cwd_writable=%1").arg(writable ? 1 : 0);
         child<QLineEdit>("OsIp")->setText(env("QFD_OS"));
         child<QLineEdit>("SaIp")->setText(env("QFD_SA"));
         child<QLineEdit>("VaIp")->setText(env("QFD_VA"));

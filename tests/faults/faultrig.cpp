@@ -84,7 +84,6 @@ void Modals::poll()
         box->done(QMessageBox::Ok);
     } else if (w->inherits("Graph")) {
         ++graphs;
-        graph = w->grab().toImage().convertToFormat(QImage::Format_RGB32);
         static_cast<QDialog*>(w)->done(QDialog::Accepted);
     }
 }

@@ -10,7 +10,6 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
-#include <QImage>
 #include <QMap>
 #include <QObject>
 #include <QString>
@@ -54,7 +53,6 @@ public:
     int graphs = 0;
     int cancelAfterMs = -1;
     bool cancelled = false;
-    QImage graph;  // the result dialog as drawn
     bool sawProgress() const { return m_progressClock.isValid(); }
     // Since the progress display first showed (0 before): with cancelAfterMs,
     // what is over it is the time from the operator's press to now.
