@@ -25,14 +25,9 @@ const QString kMeasTitle = QStringLiteral("Measurement");
 
 void MainWindow::on_Start_clicked()
 {
-    const QString countText = ui->MeasCnt->text();
-    if (measurement::parsePassCount(countText).refused) {
-        QMessageBox::warning(this, kMeasTitle, measurement::refusedCountMessage(countText));
-        return;
-    }
-    const QString none = measurement::emptyCountMessage(countText);
-    if (!none.isEmpty()) {
-        QMessageBox::warning(this, kMeasTitle, none);
+    const QString refusal = measurement::countRefusal(ui->MeasCnt->text());
+    if (!refusal.isEmpty()) {
+        QMessageBox::warning(this, kMeasTitle, refusal);
         return;
     }
     Meas(&d1, &d2, &d3, &t);
@@ -56,7 +51,7 @@ int MainWindow::Meas(QVector<double>* src, QVector<double>* rf, QVector<double>*
     const QString countText = ui->MeasCnt->text();
     const measurement::PassCount count = measurement::parsePassCount(countText);
     if (count.refused) {
-        QMessageBox::warning(this, kMeasTitle, measurement::refusedCountMessage(countText));
+        QMessageBox::warning(this, kMeasTitle, measurement::countRefusal(countText));
         return -1;
     }
 

@@ -38,10 +38,10 @@ struct PassCount
 
 // Reads the measurement count as the count field holds it.
 PassCount parsePassCount(const QString& text);
-QString refusedCountMessage(const QString& text);
-// Why a count runs no pass at all (empty, 0), or empty when it runs or is
-// refused for its size: an empty series would still write an empty results file.
-QString emptyCountMessage(const QString& text);
+// Why a count runs no series: it is larger than kMaxPasses, or runs no pass
+// at all (empty, 0; an empty series would still write an empty results
+// file). Empty when it runs.
+QString countRefusal(const QString& text);
 
 enum class Instrument { Oscilloscope, SpectrumAnalyzer, VideoAnalyzer };
 

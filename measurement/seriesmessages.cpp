@@ -24,18 +24,15 @@ PassCount parsePassCount(const QString& text)
     return c;
 }
 
-QString refusedCountMessage(const QString& text)
-{
-    return QStringLiteral("The measurement count %1 is too large: at most %2 measurements can be run "
-                          "in one series.")
-        .arg(text.trimmed())
-        .arg(kMaxPasses);
-}
-
-QString emptyCountMessage(const QString& text)
+QString countRefusal(const QString& text)
 {
     const PassCount c = parsePassCount(text);
-    if (c.refused || c.passes > 0)
+    if (c.refused)
+        return QStringLiteral("The measurement count %1 is too large: at most %2 measurements can be run "
+                              "in one series.")
+            .arg(text.trimmed())
+            .arg(kMaxPasses);
+    if (c.passes > 0)
         return QString();
     const QString what = text.trimmed().isEmpty()
         ? QStringLiteral("No measurement count is given")

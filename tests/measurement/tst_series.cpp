@@ -133,7 +133,7 @@ private slots:
             QVERIFY(parsePassCount(big).refused);
             QCOMPARE(parsePassCount(big).passes, 0);
         }
-        QVERIFY(refusedCountMessage("100001").contains("100000"));
+        QVERIFY(countRefusal("100001").contains("100000"));
     }
 
     void trafficFirstFamilyAnalyzerHdmi()
