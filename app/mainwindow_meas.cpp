@@ -131,9 +131,7 @@ int MainWindow::Meas(QVector<double>* src, QVector<double>* rf, QVector<double>*
     src2SnkMean = r.src2SnkMean;
 
     if (!note.isEmpty()) {
-        const bool trouble = r.end == measurement::SeriesEnd::Aborted || r.failedAcquisitions > 0 || r.resultsFailed
-                          || r.traceFilesFailed > 0;
-        if (trouble)
+        if (measurement::seriesWentWrong(r))
             QMessageBox::warning(this, kMeasTitle, note);
         else
             QMessageBox::information(this, kMeasTitle, note);

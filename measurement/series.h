@@ -197,5 +197,8 @@ SeriesResult runSeries(const SeriesSettings& settings, const SeriesTraces& trace
 // failed acquisitions and why, no pass counted, means over fewer passes than
 // requested, files not written); empty when the series ran as asked.
 QString seriesMessage(const SeriesResult& r);
+// True when that message reports trouble rather than news: the series was
+// stopped, acquisitions failed, or files it was to write were not written.
+bool seriesWentWrong(const SeriesResult& r);
 
 }  // namespace measurement

@@ -143,4 +143,10 @@ QString seriesMessage(const SeriesResult& r)
     return lines.join(QLatin1Char('\n'));
 }
 
+bool seriesWentWrong(const SeriesResult& r)
+{
+    const bool files = r.saveData && (r.resultsFailed || r.traceFilesFailed > 0 || r.recordFailed);
+    return r.end == SeriesEnd::Aborted || r.failedAcquisitions > 0 || files;
+}
+
 }  // namespace measurement

@@ -297,6 +297,17 @@ private slots:
         QCOMPARE(run.r.hdContributed, 0);
     }
 
+    // A per-pass record that could not be written is trouble like any other
+    // file; a mean over fewer passes is news.
+    void messageIsAWarning()
+    {
+        SeriesResult r;
+        r.passes = r.counted = 3;
+        QVERIFY(!seriesWentWrong(r));
+        r.saveData = r.recordFailed = true;
+        QVERIFY(seriesWentWrong(r));
+    }
+
     void cancelInTheMiddle()
     {
         Script s;
