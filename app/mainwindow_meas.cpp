@@ -21,6 +21,29 @@ namespace {
 
 const QString kMeasTitle = QStringLiteral("Measurement");
 
+// The window's series host adds the live view, alive between instrument
+// calls.
+class ViewHost : public measurement::VisaSeriesHost
+{
+public:
+    ViewHost(const measurement::Sessions& s, bool visaOk, graph::SeriesView* v) : VisaSeriesHost(s, visaOk), m_v(v) {}
+
+protected:
+    bool proceed(const measurement::SeriesProgress& p, bool) override
+    {
+        m_v->setProgress(p.counted, p.totalRepeats, p.failed);
+        QCoreApplication::processEvents();
+        return !m_v->wasCanceled();
+    }
+    void passCounted(const measurement::PassRow& row, int pts) override
+    {
+        m_v->addPass(row.src2Rf, row.src2Hd, row.src2Snk, measurement::samplePeriodMs(g_osTyp, pts));
+    }
+
+private:
+    graph::SeriesView* m_v;
+};
+
 }  // namespace
 
 void MainWindow::on_Start_clicked()
@@ -83,45 +106,8 @@ int MainWindow::Meas(QVector<double>* src, QVector<double>* rf, QVector<double>*
     view->raise();
     QCoreApplication::processEvents();
 
-    // The window adds the live view, alive between instrument calls.
-    class Host : public measurement::VisaSeriesHost
-    {
-    public:
-        Host(const measurement::Sessions& s, bool visaOk, graph::SeriesView* v)
-            : VisaSeriesHost(s, visaOk), m_v(v)
-        {
-        }
-
-    protected:
-        bool proceed(const measurement::SeriesProgress& p, bool) override
-        {
-            m_v->setProgress(p.counted, p.totalRepeats, p.failed);
-            QCoreApplication::processEvents();
-            return !m_v->wasCanceled();
-        }
-        void passCounted(const measurement::PassRow& row, int pts) override
-        {
-            m_v->addPass(row.src2Rf, row.src2Hd, row.src2Snk, measurement::samplePeriodMs(g_osTyp, pts));
-        }
-
-    private:
-        graph::SeriesView* m_v;
-    };
-
-    measurement::Sessions sessions;
-    sessions.oscilloscope = osHdl;
-    sessions.spectrumAnalyzer = saHdl;
-    sessions.videoAnalyzer = vaHdl;
-    Host host(sessions, visaOk, view);
-    measurement::SeriesTraces traces;
-    traces.d1 = src;
-    traces.d2 = rf;
-    traces.d3 = snk;
-    traces.t = axis;
-    traces.pts = &pts;
-    traces.tsrc = &tsrc;
-    traces.trf = &trf;
-    traces.tsnk = &tsnk;
+    ViewHost host(measurement::Sessions{osHdl, saHdl, vaHdl}, visaOk, view);
+    const measurement::SeriesTraces traces{src, rf, snk, axis, &pts, &tsrc, &trf, &tsnk};
     const measurement::SeriesResult r = measurement::runSeries(s, traces, host);
     const QString note = measurement::seriesMessage(r);
     view->end(note);
