@@ -268,8 +268,6 @@ QWidget* Rig::control(const char* name) const
 
 QString Rig::resource(qb::Instrument i) const
 {
-    if (i == qb::Instrument::Oscilloscope && m_config.scopeSocket)
-        return QString::fromStdString(m_bench->socketResourceString(i));
     if (m_config.hislip)
         return QString::fromStdString(m_bench->hislipResourceString(i));
     return QString::fromStdString(m_bench->resourceString(i));

@@ -72,7 +72,6 @@ struct WindowConfig
     bool save = true;
     int passes = 3;
     bool osRst = false, saRst = false, vaRst = false;
-    bool scopeSocket = false;  // oscilloscope over the raw SCPI socket
     bool hislip = false;       // every instrument over HiSLIP instead of VXI-11
     // Fixed, so that every window sends the same traffic whatever the
     // settings file of the row before left.

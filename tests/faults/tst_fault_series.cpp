@@ -1,9 +1,9 @@
 // Fault matrix, measurement series through the real window, our library and
 // the bench: the connection drops at each kind of step of a pass and in the
-// middle of each trace's block; the instrument stops answering; a newline
-// inside block data over a raw socket; a hang or an endless reply cancelled;
-// instruments that go away between series and come back. Each step's rule
-// is the series' own test; here the library's failures reach those rules.
+// middle of each trace's block; the instrument stops answering; a hang or an
+// endless reply cancelled; instruments that go away between series and come
+// back. Each step's rule is the series' own test; here the library's
+// failures reach those rules.
 //
 // Every row: the series ends (the result dialog appears once) without a
 // hang; every counted pass holds the values of an acquisition of its own
@@ -299,34 +299,6 @@ private slots:
         QTest::newRow("second/os CHAN3") << 1 << dropAt(os, "CHAN3:DATA?", 1, 40000) << 1 << int(Stopped);
     }
     void blockDrop() { faultRow(); }
-
-    // A newline inside the data of every block, over the raw socket, where
-    // only the block's declared length tells data from the terminator.
-    void newlineInBlockOverSocket()
-    {
-        Watchdog dog("newlineInBlockOverSocket", 60);
-        WindowConfig c = passConfig(1);
-        c.scopeSocket = true;
-        openReady(c);
-        qb::Fault f;
-        f.instrument = Instrument::Oscilloscope;
-        f.kind = qb::FaultKind::MalformedBlock;
-        f.block = qb::BlockFault::NewlineInData;
-        f.match = "DATA?";
-        f.count = 0;
-        rig->bench().addFault(f);
-        const size_t truthBefore = rig->bench().groundTruth().size();
-        const SeriesOutcome o = rig->runSeries();
-        QCOMPARE(o.graphs, 1);
-        QCOMPARE(o.snk.size(), 3);
-        const std::vector<qb::GroundTruth> truth = countedTruth(rig->bench(), truthBefore);
-        QCOMPARE(int(truth.size()), 3);
-        for (int j = 0; j < 3; ++j) {
-            QVERIFY(near(o.snk[j], expectedSinkMs(truth[j]), samplePeriodMs(truth[j])));
-            QVERIFY(near(o.rf[j], truth[j].sourceToRfMs, samplePeriodMs(truth[j])));
-        }
-        endRow({o});
-    }
 
     // ---- the instruments go away between series and come back ----
 
