@@ -1,8 +1,8 @@
 // Fault matrix, files: a data folder that cannot be written (reached through
-// a regular file; read-only; full), and settings files that are corrupt or
-// binary. Tests run as root, which writes anywhere permissions allow, so
-// the folders are made unwritable by a path through a regular file and by
-// read-only and full mounts in this process's private mount namespace.
+// a regular file; full), and settings files that are corrupt or binary.
+// Tests run as root, which writes anywhere permissions allow, so the folders
+// are made unwritable by a path through a regular file and by a full mount
+// in this process's private mount namespace.
 //
 // Every row: no crash, no hang, the operator is told what was not written,
 // files written before stay intact, settings saved on Cancel wherever the
@@ -50,13 +50,6 @@ void makeMountsPrivate()
         return;
     }
     g_privateMounts = true;
-}
-
-bool mountReadOnly(const QString& dir)
-{
-    const QByteArray d = QFile::encodeName(dir);
-    return ::mount(d.constData(), d.constData(), nullptr, MS_BIND, nullptr) == 0
-        && ::mount(nullptr, d.constData(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) == 0;
 }
 
 bool mountSmall(const QString& dir, const char* size)
@@ -140,38 +133,6 @@ private slots:
         // Nothing else lost: the usual settings and results are untouched.
         QCOMPARE(sha1(normalCfg), cfgBefore);
         QVERIFY(guard.damaged().isEmpty());
-    }
-
-    // The folder turns read-only while the program runs (a remounted disk).
-    void dataFolderReadOnly()
-    {
-        requireMounts();
-        Watchdog dog("dataFolderReadOnly", 60);
-        rig->openWindow(WindowConfig());
-        QVERIFY(rig->initAll());
-        const SeriesOutcome before = rig->runSeries();
-        QCOMPARE(before.snk.size(), 3);
-        DataGuard written;
-        written.record(dataDir());
-
-        QVERIFY(mountReadOnly(dataDir()));
-        const SeriesOutcome o = rig->runSeries();
-        QVERIFY(unmount(dataDir()));
-
-        QCOMPARE(o.graphs, 1);
-        qInfo("operator is told: %s", qPrintable(o.messages.join(" | ")));
-        QVERIFY2(o.messages.join(" ").contains("results file could not be written " + folderNote()),
-                 qPrintable(o.messages.join(" | ")));
-        QVERIFY(o.resultsFile.isEmpty());
-        QVERIFY(std::isfinite(src2SnkMean));
-        QVERIFY(written.damaged().isEmpty());
-        QVERIFY(guard.damaged().isEmpty());
-        // Writable again: the next series and the settings are saved.
-        const SeriesOutcome after = rig->runSeries();
-        QCOMPARE(after.snk.size(), 3);
-        for (const QString& f : QDir(dataDir()).entryList({before.stamp + "*", after.stamp + "*"}, QDir::Files))
-            QFile::remove(QDir(dataDir()).filePath(f));
-        rig->cancelAndCheckSettings();
     }
 
     // The disk fills up during the series: what cannot be written is
