@@ -189,21 +189,6 @@ private slots:
                 QCOMPARE(r[i], QRectF(xs[i] - 17, 3, 14, 100));
     }
 
-    void markerLabels()
-    {
-        QCOMPARE(graph::markerLabel("tsnk = %1 s", 1.234567e-7), QStringLiteral("tsnk = 1.23457e-07 s"));
-        tsrc = 0.0125;
-        trf = 0.0831234567;
-        tsnk = -0.25;
-        Graph g;
-        const QList<QwtPlotMarker*> m = itemsOf<QwtPlotMarker>(g);
-        QCOMPARE(m[0]->label().text(), QStringLiteral("tsrc = 0.0125 s"));
-        QCOMPARE(m[1]->label().text(), QStringLiteral("trf = 0.0831235 s"));
-        QCOMPARE(m[2]->label().text(), QStringLiteral("tsnk = -0.25 s"));
-        QCOMPARE(m[1]->xValue(), 0.0831234567);
-        QCOMPARE(m[2]->xValue(), -0.25);
-    }
-
     void curvesKeepTheirOwnSamples()
     {
         t = {-0.2, -0.1, 0.0, 0.1, 0.2};
