@@ -56,7 +56,6 @@ void PlotNavigation::rememberHome()
         const QwtScaleDiv& div = m_plot->axisScaleDiv(axis);
         h.lo = div.lowerBound();
         h.hi = div.upperBound();
-        h.step = 0.0;
     }
 }
 
@@ -67,7 +66,7 @@ void PlotNavigation::home()
         if (h.autoScale)
             m_plot->setAxisAutoScale(kAxes[i], true);
         else
-            m_plot->setAxisScale(kAxes[i], h.lo, h.hi, h.step);
+            m_plot->setAxisScale(kAxes[i], h.lo, h.hi);
     }
     m_plot->replot();
     m_zoomer->setZoomBase(false);

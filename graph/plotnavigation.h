@@ -22,9 +22,7 @@ public:
     // Installs itself on the plot's canvas; owned by the plot.
     explicit PlotNavigation(QwtPlot* plot);
 
-    // Takes the plot's current axis set-up as the one Home returns to.
-    void rememberHome();
-    // Back to that set-up.
+    // Back to the plot as it was set up.
     void home();
     // Zooms the canvas's current view by `factor` (< 1 zooms in) about the
     // plot coordinates `centre`, on the axes selected.
@@ -36,6 +34,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Takes the plot's current axis set-up as the one Home returns to.
+    void rememberHome();
     void syncZoomer();
 
     struct AxisHome
@@ -43,7 +43,6 @@ private:
         bool autoScale = true;
         double lo = 0.0;
         double hi = 1.0;
-        double step = 0.0;
     };
     QwtPlot* m_plot;
     QObject* m_canvas;  // compared only, never dereferenced

@@ -52,8 +52,6 @@ public:
     // Close instead of Cancel, and no longer modal.
     void end(const QString& outcome);
 
-    bool isRunning() const { return m_running; }
-    int counted() const { return m_counted; }
     bool wasCanceled() const { return m_canceled; }
     const measurement::DelayStats& stats(Delay d) const { return m_delays[d].stats; }
     // Time spent drawing table and plots since begin(), ms.

@@ -233,7 +233,6 @@ bool PassRecordWriter::create(const QString& path, const RecordHeader& h)
 {
     m_path = path;
     m_osTyp = h.osTyp;
-    m_rows = 0;
     m_columns = m_failed = false;
     m_file.setFileName(path);
     if (!m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
@@ -279,7 +278,6 @@ bool PassRecordWriter::append(const PassRow& row, int pts)
         return false;
     syncFile(m_file, false);
     m_columns = true;
-    ++m_rows;
     return true;
 }
 

@@ -120,8 +120,6 @@ public:
                               QString* stamp);
 
     bool isOpen() const { return m_file.isOpen(); }
-    bool failed() const { return m_failed; }
-    int rows() const { return m_rows; }
     QString path() const { return m_path; }
     QString errorString() const { return m_error; }
 
@@ -135,7 +133,6 @@ private:
     QString m_path;
     QString m_error;
     int m_osTyp = 0;
-    int m_rows = 0;
     int m_outliers[3] = {0, 0, 0};
     bool m_columns = false;
     bool m_failed = false;
