@@ -306,10 +306,7 @@ TEST(BenchFaults, SyntaxOfTheCommandLine)
     EXPECT_EQ("0\n", f.text);
     ASSERT_TRUE(parseFault("scope:startlevel:count=3:level=-0.2", f, &error));
     EXPECT_DOUBLE_EQ(-0.2, f.level);
-    EXPECT_FALSE(parseFault("scope", f, &error));
-    EXPECT_FALSE(parseFault("printer:noreply", f, &error));
-    EXPECT_FALSE(parseFault("scope:explode", f, &error));
-    EXPECT_FALSE(parseFault("scope:slow:delay=soon", f, &error));
-    EXPECT_FALSE(parseFault("scope:block:block=odd", f, &error));
+    for (const char *bad : {"scope", "printer:noreply", "scope:explode", "scope:slow:delay=soon", "scope:block:block=odd"})
+        EXPECT_FALSE(parseFault(bad, f, &error)) << bad;
     EXPECT_NE(std::string::npos, error.find("odd"));
 }

@@ -65,27 +65,17 @@ TEST(Scpi, Numbers)
 {
     double v;
     int special;
-    ASSERT_TRUE(parseNumber("5.192e+09", v));
-    EXPECT_DOUBLE_EQ(5.192e9, v);
-    ASSERT_TRUE(parseNumber("100e-3", v));
-    EXPECT_DOUBLE_EQ(0.1, v);
-    ASSERT_TRUE(parseNumber("-0.6", v));
-    EXPECT_DOUBLE_EQ(-0.6, v);
-    ASSERT_TRUE(parseNumber(".5E3", v));
-    EXPECT_DOUBLE_EQ(500, v);
-    ASSERT_TRUE(parseNumber("50 MHz", v));
-    EXPECT_DOUBLE_EQ(50e6, v);
-    ASSERT_TRUE(parseNumber("20ms", v));
-    EXPECT_DOUBLE_EQ(0.02, v);
+    const std::pair<const char *, double> good[] = {{"5.192e+09", 5.192e9}, {"100e-3", 0.1}, {"-0.6", -0.6},
+                                                     {".5E3", 500},          {"50 MHz", 50e6}, {"20ms", 0.02}};
+    for (const auto &g : good) {
+        ASSERT_TRUE(parseNumber(g.first, v)) << g.first;
+        EXPECT_DOUBLE_EQ(g.second, v) << g.first;
+    }
     ASSERT_TRUE(parseNumber("MAX", v, &special));
     EXPECT_EQ(2, special);
-    EXPECT_FALSE(parseNumber("MAX", v)); // only where the caller allows it
-    EXPECT_FALSE(parseNumber("nan", v));
-    EXPECT_FALSE(parseNumber("inf", v));
-    EXPECT_FALSE(parseNumber("0x10", v));
-    EXPECT_FALSE(parseNumber("1e999", v));
-    EXPECT_FALSE(parseNumber("", v));
-    EXPECT_FALSE(parseNumber("1.2.3", v));
+    // MAX only where the caller allows it.
+    for (const char *bad : {"MAX", "nan", "inf", "0x10", "1e999", "", "1.2.3"})
+        EXPECT_FALSE(parseNumber(bad, v)) << bad;
     bool b;
     ASSERT_TRUE(parseBoolean("on", b));
     EXPECT_TRUE(b);
