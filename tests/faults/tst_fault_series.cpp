@@ -26,7 +26,6 @@
 using namespace faults;
 using qb::Instrument;
 
-Q_DECLARE_METATYPE(qb::Instrument)
 Q_DECLARE_METATYPE(qb::Fault)
 
 namespace {
@@ -110,16 +109,6 @@ class TstFaultSeries : public QObject
             QVERIFY2(o.messages.join(" ").contains("Source -> HDMI mean over"), qPrintable(o.messages.join(" | ")));
     }
 
-    // A lost instrument: the series stops at the bound after `counted`
-    // passes and names the instrument.
-    void checkStopped(const SeriesOutcome& o, int counted, Instrument lost)
-    {
-        const QString all = o.messages.join(" | ");
-        QVERIFY2(all.contains(QString("stopped after %1 of 3 passes").arg(counted))
-                     && all.contains("The first failure: " + measurement::instrumentName(measurement::Instrument(int(lost)))),
-                 qPrintable(all));
-    }
-
     // After the row: re-Init where needed and one more pass that must
     // measure a fresh acquisition correctly.
     void checkRecovers(bool reinit)
@@ -187,8 +176,11 @@ class TstFaultSeries : public QObject
         timings << QString("%1 %2 ms").arg(QTest::currentDataTag()).arg(o.ms);
         checkSeries(o, truthBefore, which, counted, told != HdmiMissing);
         const QString all = o.messages.join(" | ");
-        if (told == Stopped)
-            checkStopped(o, counted, fault.instrument);
+        const QString lost = measurement::instrumentName(measurement::Instrument(int(fault.instrument)));
+        if (told == Stopped)  // at the bound, naming the instrument
+            QVERIFY2(all.contains(QString("stopped after %1 of 3 passes").arg(counted))
+                         && all.contains("The first failure: " + lost),
+                     qPrintable(all));
         else if (told == Repeated)
             QVERIFY2(all.contains("1 acquisitions failed"), qPrintable(all));
         else if (told == Nothing)
