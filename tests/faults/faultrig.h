@@ -128,13 +128,11 @@ public:
     ~Rig();
 
     qb::Bench& bench() { return *m_bench; }
-    const qb::Options& options() const { return m_options; }
     // The instruments go away (every connection closed, nothing listening) ...
     void stopBench();
     // ... and come back on the same addresses, freshly powered up.
     void startBench();
 
-    MainWindow* window() const { return m_w.get(); }
     QWidget* control(const char* name) const;
     // A new window with the bench's resource strings and the configuration in
     // its controls; no Init pressed yet.
