@@ -243,12 +243,6 @@ Rig::~Rig()
     m_bench.reset();
 }
 
-void Rig::stopBench()
-{
-    if (m_bench)
-        m_bench->stop();
-}
-
 void Rig::startBench()
 {
     m_bench.reset();

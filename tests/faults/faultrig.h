@@ -128,9 +128,7 @@ public:
     ~Rig();
 
     qb::Bench& bench() { return *m_bench; }
-    // The instruments go away (every connection closed, nothing listening) ...
-    void stopBench();
-    // ... and come back on the same addresses, freshly powered up.
+    // A fresh bench on the rig's addresses.
     void startBench();
 
     QWidget* control(const char* name) const;

@@ -1,9 +1,8 @@
 // Fault matrix, measurement series through the real window, our library and
 // the bench: the connection drops at each kind of step of a pass and in the
 // middle of each trace's block; the instrument stops answering; a hang or an
-// endless reply cancelled; instruments that go away between series and come
-// back. Each step's rule is the series' own test; here the library's
-// failures reach those rules.
+// endless reply cancelled. Each step's rule is the series' own test; here the
+// library's failures reach those rules.
 //
 // Every row: the series ends (the result dialog appears once) without a
 // hang; every counted pass holds the values of an acquisition of its own
@@ -291,45 +290,6 @@ private slots:
         QTest::newRow("second/os CHAN3") << 1 << dropAt(os, "CHAN3:DATA?", 1, 40000) << 1 << int(Stopped);
     }
     void blockDrop() { faultRow(); }
-
-    // ---- the instruments go away between series and come back ----
-
-    void awayBetweenSeries()
-    {
-        Watchdog dog("awayBetweenSeries", 90);
-        openReady(passConfig(0));
-        const SeriesOutcome first = rig->runSeries(nullptr, "1");
-        QCOMPARE(first.snk.size(), 1);
-
-        rig->stopBench();
-        // Every call fails at once; the series ends and the dialog appears.
-        const SeriesOutcome away = rig->runSeries(nullptr, "2");
-        timings << QString("series with the instruments away %1 ms").arg(away.ms);
-        QCOMPARE(away.graphs, 1);
-        QVERIFY2(!away.resultsFile.isEmpty(), qPrintable(away.messages.join(" | ")));
-        QVERIFY2(away.messages.join(" ").contains("The first failure: spectrum analyzer, \"INIT:CONT OFF;*OPC?\": VI_"),
-                 qPrintable(away.messages.join(" | ")));
-        // Init while they are away fails and says so on the buttons.
-        QCOMPARE(rig->init(Instrument::Oscilloscope), QString("Init"));
-        QCOMPARE(rig->init(Instrument::SpectrumAnalyzer), QString("Init"));
-        QCOMPARE(rig->init(Instrument::VideoAnalyzer), QString("Init"));
-        QVERIFY(!rig->startEnabled());
-
-        // Back, freshly powered up: the next Init works and so do the passes.
-        rig->startBench();
-        QVERIFY(rig->initAll());
-        const SeriesOutcome back = rig->runSeries(nullptr, "2");
-        QCOMPARE(back.snk.size(), 2);
-        const std::vector<qb::GroundTruth> truth = countedTruth(rig->bench(), 0);
-        QCOMPARE(int(truth.size()), 2);
-        for (int j = 0; j < 2; ++j)
-            QVERIFY(near(back.snk[j], expectedSinkMs(truth[j]), samplePeriodMs(truth[j])));
-        // The files of the first series are intact.
-        QVector<double> rf, hd, snk;
-        QVERIFY(readResults(first.resultsFile, &rf, &hd, &snk));
-        QCOMPARE(snk, first.snk);
-        endRow({first, away, back});
-    }
 };
 
 int main(int argc, char** argv)
