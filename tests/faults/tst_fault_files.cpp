@@ -29,7 +29,6 @@
 #include <sys/mount.h>
 
 using namespace faults;
-using qb::Instrument;
 
 namespace {
 
