@@ -14,17 +14,17 @@
 //   QFD_SAMPLE_MS           also sample resident memory, open descriptors and
 //                           threads of the process before, every so many ms
 //                           during, and after the series (scripts/soak)
+#include "answer.h"
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QThread>
 #include <QTimer>
@@ -53,14 +53,9 @@ public:
 private:
     void answerModals()
     {
-        QWidget* w = QApplication::activeModalWidget();
-        if (auto* box = qobject_cast<QMessageBox*>(w)) {
-            m_report << "message=" + box->text().replace('\n', ' ');
-            box->done(QMessageBox::Ok);
-        } else if (w && w->inherits("Graph")) {
-            ++m_graphs;
-            static_cast<QDialog*>(w)->done(QDialog::Accepted);
-        }
+        QString text = faults::answerModal(QApplication::activeModalWidget(), &m_graphs);
+        if (!text.isEmpty())
+            m_report << "message=" + text.replace('\n', ' ');
     }
 
     void findWindow()

@@ -1,4 +1,5 @@
 #include "faultrig.h"
+#include "answer.h"
 #include "seriesview.h"
 
 #include "model.h"
@@ -12,14 +13,12 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCryptographicHash>
-#include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
 #include <QStandardPaths>
@@ -79,12 +78,10 @@ void Modals::poll()
             cancelled = true;
             v->reject();  // its Cancel button
         }
-    } else if (auto* box = qobject_cast<QMessageBox*>(w)) {
-        messages << box->text();
-        box->done(QMessageBox::Ok);
-    } else if (w->inherits("Graph")) {
-        ++graphs;
-        static_cast<QDialog*>(w)->done(QDialog::Accepted);
+    } else {
+        const QString text = answerModal(w, &graphs);
+        if (!text.isEmpty())
+            messages << text;
     }
 }
 
