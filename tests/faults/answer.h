@@ -1,7 +1,6 @@
-// The operator's answer to the modal window on top, shared by the in-process
-// rig and the stand-in preloaded into the program: a message box is read and
-// confirmed, the result dialog accepted. Returns the message box's text, or
-// an empty string.
+// The operator's answer to the modal window on top (for the rig and the
+// preloaded stand-in): a message box's text, read and confirmed; the result
+// dialog accepted.
 #pragma once
 
 #include <QApplication>

@@ -9,7 +9,6 @@
 #include "visabinding.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QtTest>
 
 using namespace faults;
@@ -46,7 +45,6 @@ class TstFaultInit : public QObject
 
     std::unique_ptr<Rig> rig;
     DataGuard guard;
-    QStringList timings;
 
     void addColumns()
     {
@@ -68,10 +66,7 @@ class TstFaultInit : public QObject
         rig->openWindow(c.config);
         rig->bench().clearLog();
         rig->bench().addFault(fault);
-        QElapsedTimer clock;
-        clock.start();
         QCOMPARE(rig->init(c.instrument), outcome);
-        timings << QString("%1 %2 ms").arg(QTest::currentDataTag()).arg(clock.elapsed());
         QCOMPARE(rig->startEnabled(), false);
         // A lost connection: nothing after the fault reached the instrument.
         const std::vector<std::string> got = rig->bench().messages(c.instrument);
@@ -93,11 +88,7 @@ private slots:
         rig->seedEarlierResults(&guard);
     }
 
-    void cleanupTestCase()
-    {
-        qInfo("%s", qPrintable(timings.join("\n")));
-        QVERIFY(guard.damaged().isEmpty());
-    }
+    void cleanupTestCase() { QVERIFY(guard.damaged().isEmpty()); }
 
     // Only the oscilloscope ignores the status of its go-to-local.
     void drop_data()

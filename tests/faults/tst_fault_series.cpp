@@ -15,7 +15,6 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QSet>
 #include <QtTest>
@@ -50,7 +49,6 @@ class TstFaultSeries : public QObject
 
     std::unique_ptr<Rig> rig;
     DataGuard guard;
-    QStringList timings;
 
     void openReady(const WindowConfig& c)
     {
@@ -172,7 +170,6 @@ class TstFaultSeries : public QObject
         rig->bench().addFault(fault);
         const size_t truthBefore = rig->bench().groundTruth().size();
         const SeriesOutcome o = rig->runSeries();
-        timings << QString("%1 %2 ms").arg(QTest::currentDataTag()).arg(o.ms);
         checkSeries(o, truthBefore, which, counted, told != HdmiMissing);
         const QString all = o.messages.join(" | ");
         const QString lost = measurement::instrumentName(measurement::Instrument(int(fault.instrument)));
@@ -194,11 +191,7 @@ private slots:
         rig->seedEarlierResults(&guard);
     }
 
-    void cleanupTestCase()
-    {
-        qInfo("%s", qPrintable(timings.join("\n")));
-        QVERIFY(guard.damaged().isEmpty());
-    }
+    void cleanupTestCase() { QVERIFY(guard.damaged().isEmpty()); }
 
     // ---- the connection drops (pass 2 of 3) ----
     // Every step's failure rule is the series' business (tested there); here
@@ -264,7 +257,6 @@ private slots:
             o = rig->runSeries(&modals, "5");
             afterPress = modals.progressMs() - pressAt;
         }
-        timings << QString("%1 %2 ms, %3 ms after the press").arg(QTest::currentDataTag()).arg(o.ms).arg(afterPress);
         QVERIFY(o.cancelled);
         // The endless stream holds the program for one time-out at most; a
         // scope that answers nothing also lets the closing command time out.
