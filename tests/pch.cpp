@@ -1,0 +1,1 @@
+// Carries the tests' precompiled Qt and gtest headers.
