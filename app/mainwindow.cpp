@@ -2,8 +2,8 @@
 #include "mainwindow.h"
 
 #include "globals.h"
-#include "paths.h"
 #include "instrumentinit.h"
+#include "paths.h"
 #include "settings.h"
 #include "ui_mainwindow.h"
 #include "visabinding.h"
@@ -45,8 +45,7 @@ void setValidators(Ui_MainWindow* ui, QObject* owner)
 
 }  // namespace
 
-MainWindow::MainWindow(QWidget* parent)
-    : QMainWindow(parent)
+MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
 {
     ui = new Ui_MainWindow;
     ui->setupUi(this);
@@ -60,14 +59,14 @@ MainWindow::MainWindow(QWidget* parent)
         for (QPushButton* b : {ui->OsInit, ui->SaInit, ui->VaInit})
             b->setToolTip(QStringLiteral("No VISA library is loaded, so no Init can run.\n") + tried);
         QMessageBox::information(this, QStringLiteral("VISA Error"),
-                                 QStringLiteral("The VISA Library could not be loaded.\n\n") + tried,
-                                 QMessageBox::Ok, QMessageBox::NoButton);
+                                 QStringLiteral("The VISA Library could not be loaded.\n\n") + tried, QMessageBox::Ok,
+                                 QMessageBox::NoButton);
         close();
     } else if (VisaOpenDefaultRM(&rm) != VI_SUCCESS) {
         // Without a library there is no resource manager to miss: one message is enough.
         QMessageBox::information(this, QStringLiteral("VISA Error"),
-                                 QStringLiteral("VISA master handle not available."),
-                                 QMessageBox::Ok, QMessageBox::NoButton);
+                                 QStringLiteral("VISA master handle not available."), QMessageBox::Ok,
+                                 QMessageBox::NoButton);
         close();
     }
 

@@ -31,8 +31,8 @@ public slots:
 
 private slots:
     int Meas(QVector<double>* src, QVector<double>* rf, QVector<double>* snk, QVector<double>* axis);
-    void CalcDeltaT2(int count, QVector<double>* src, QVector<double>* rf, QVector<double>* snk,
-                     QVector<double>* axis, double* Src2Rf, double* Src2Snk);
+    void CalcDeltaT2(int count, QVector<double>* src, QVector<double>* rf, QVector<double>* snk, QVector<double>* axis,
+                     double* Src2Rf, double* Src2Snk);
     void on_VaHdmi_clicked(bool checked);
     void UndimStart();
     void on_OsInit_clicked();

@@ -129,8 +129,8 @@ void MainWindow::CalcDeltaT2(int count, QVector<double>* src, QVector<double>* r
                              QVector<double>* axis, double* Src2Rf, double* Src2Snk)
 {
     static const QVector<double> none;
-    const measurement::PassDelays r = measurement::computeDelays(
-        g_osTyp, count, src ? *src : none, rf ? *rf : none, snk ? *snk : none, axis ? *axis : none);
+    const measurement::PassDelays r = measurement::computeDelays(g_osTyp, count, src ? *src : none, rf ? *rf : none,
+                                                                 snk ? *snk : none, axis ? *axis : none);
     tsrc = r.tsrc;
     trf = r.trf;
     tsnk = r.tsnk;
@@ -158,10 +158,10 @@ int MainWindow::LoadBinFile(QString fnam, QVector<double>* d, ViInt32* cnt)
         QMessageBox::warning(this, QStringLiteral("File Error"), QStringLiteral("File not found."), QMessageBox::Ok);
         break;
     case measurement::LoadOutcome::TooLarge:
-        QMessageBox::warning(this, QStringLiteral("File Error"),
-                             QStringLiteral("File too large: a trace can hold at most %1 values.")
-                                 .arg(measurement::maxTraceValues()),
-                             QMessageBox::Ok);
+        QMessageBox::warning(
+            this, QStringLiteral("File Error"),
+            QStringLiteral("File too large: a trace can hold at most %1 values.").arg(measurement::maxTraceValues()),
+            QMessageBox::Ok);
         break;
     case measurement::LoadOutcome::ReadFailed:
         QMessageBox::warning(this, QStringLiteral("File Error"), QStringLiteral("File could not be read."),

@@ -91,8 +91,8 @@ QString statusName(const QString& text)
 // Shows the outcome on the button; the readiness protocol knows only these
 // two texts. A failure is explained in the button's tool tip and the status
 // bar (which each press clears); a success clears the tool tip.
-void showOutcome(QPushButton* button, QStatusBar* bar, const QString& instrument, const setup::Result& r,
-                 ViSession rm, const QString& resource)
+void showOutcome(QPushButton* button, QStatusBar* bar, const QString& instrument, const setup::Result& r, ViSession rm,
+                 const QString& resource)
 {
     const bool ready = r.status == VI_SUCCESS;
     button->setText(QLatin1String(ready ? setup::kReadyText : setup::kInitText));
@@ -105,17 +105,20 @@ void showOutcome(QPushButton* button, QStatusBar* bar, const QString& instrument
     const QString status = visaStatusText(rm, r.first.status);
     QString tip = QStringLiteral("%1 failed at %2\n%3\nResource: %4").arg(prefix, r.first.step, status, resource);
     if (r.first.step != r.decisive.step || r.first.status != r.decisive.status)
-        tip += QStringLiteral("\nIt went on and ended at %1\n%2").arg(r.decisive.step, visaStatusText(rm, r.decisive.status));
+        tip += QStringLiteral("\nIt went on and ended at %1\n%2")
+                   .arg(r.decisive.step, visaStatusText(rm, r.decisive.status));
     button->setToolTip(tip);
-    bar->showMessage(QStringLiteral("%1 failed at %2: %3 (%4)").arg(prefix, r.first.step, statusName(status), resource));
+    bar->showMessage(
+        QStringLiteral("%1 failed at %2: %3 (%4)").arg(prefix, r.first.step, statusName(status), resource));
 }
 
 // Without a VISA library an Init has nothing to run on: say so, and why.
 void explainNoVisa(QWidget* parent, const QString& instrument)
 {
-    QMessageBox::warning(parent, QStringLiteral("VISA Error"),
-                         QStringLiteral("The %1 Init cannot run: no VISA library is loaded.\n\nTried, in this order:\n%2")
-                             .arg(instrument, visaLoadReport().join(QLatin1Char('\n'))));
+    QMessageBox::warning(
+        parent, QStringLiteral("VISA Error"),
+        QStringLiteral("The %1 Init cannot run: no VISA library is loaded.\n\nTried, in this order:\n%2")
+            .arg(instrument, visaLoadReport().join(QLatin1Char('\n'))));
 }
 
 // The number of a field, or a refusal naming it on the status bar and in the
@@ -135,11 +138,11 @@ bool readField(QPushButton* button, QStatusBar* bar, const QString& field, const
 struct InitPress
 {
     QPushButton* button;
-    QString instrument;        // as the operator is told
-    QString field;             // label of the number the set-up sends
-    const QLineEdit* number;   // that number's field
+    QString instrument;       // as the operator is told
+    QString field;            // label of the number the set-up sends
+    const QLineEdit* number;  // that number's field
     const QLineEdit* resource;
-    double* value;             // the number sent
+    double* value;  // the number sent
     QString* resourceUsed;
     ViSession* session;
 };
@@ -177,8 +180,14 @@ std::optional<setup::Result> pressInit(QMainWindow* window, const InitPress& p, 
 
 void MainWindow::on_OsInit_clicked()
 {
-    const InitPress p{ui->OsInit, QStringLiteral("Oscilloscope"), QStringLiteral("Trigger Level"),
-                      ui->OsTrgLvl, ui->OsIp, &trgLvl, &osRsrc, &osHdl};
+    const InitPress p{ui->OsInit,
+                      QStringLiteral("Oscilloscope"),
+                      QStringLiteral("Trigger Level"),
+                      ui->OsTrgLvl,
+                      ui->OsIp,
+                      &trgLvl,
+                      &osRsrc,
+                      &osHdl};
     pressInit(this, p, visaOk, rm, [this](double level) {
         setup::OscilloscopeParams s;
         s.type = g_osTyp;
@@ -192,8 +201,14 @@ void MainWindow::on_OsInit_clicked()
 
 void MainWindow::on_SaInit_clicked()
 {
-    const InitPress p{ui->SaInit, QStringLiteral("Spectrum Analyzer"), QStringLiteral("Center Frequency"),
-                      ui->SaFrq, ui->SaIp, &ctrFrq, &saRsrc, &saHdl};
+    const InitPress p{ui->SaInit,
+                      QStringLiteral("Spectrum Analyzer"),
+                      QStringLiteral("Center Frequency"),
+                      ui->SaFrq,
+                      ui->SaIp,
+                      &ctrFrq,
+                      &saRsrc,
+                      &saHdl};
     const auto r = pressInit(this, p, visaOk, rm, [this](double frequency) {
         setup::AnalyzerParams s;
         s.oscilloscopeType = g_osTyp;
@@ -209,8 +224,14 @@ void MainWindow::on_SaInit_clicked()
 
 void MainWindow::on_VaInit_clicked()
 {
-    const InitPress p{ui->VaInit, QStringLiteral("Video Analyzer"), QStringLiteral("Threshold"),
-                      ui->VaThres, ui->VaIp, &vaThres, &vaRsrc, &vaHdl};
+    const InitPress p{ui->VaInit,
+                      QStringLiteral("Video Analyzer"),
+                      QStringLiteral("Threshold"),
+                      ui->VaThres,
+                      ui->VaIp,
+                      &vaThres,
+                      &vaRsrc,
+                      &vaHdl};
     pressInit(this, p, visaOk, rm, [this](double threshold) {
         setup::VideoParams s;
         s.reset = isChecked(ui->VaRst);

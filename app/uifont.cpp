@@ -64,7 +64,7 @@ void check(QStringList* out, const QWidget* w, const QString& text, const QSize&
 bool isControl(const QWidget* w)
 {
     return qobject_cast<const QAbstractButton*>(w) || qobject_cast<const QLineEdit*>(w)
-        || qobject_cast<const QComboBox*>(w) || qobject_cast<const QAbstractSpinBox*>(w);
+           || qobject_cast<const QComboBox*>(w) || qobject_cast<const QAbstractSpinBox*>(w);
 }
 
 void checkLabel(QStringList* out, const QLabel* l, const QWidget* root)
@@ -79,8 +79,7 @@ void checkLabel(QStringList* out, const QLabel* l, const QWidget* root)
     const QRect placed = QStyle::alignedRect(l->layoutDirection(), l->alignment(), need, room).translated(l->pos());
     for (const QObject* o : l->parentWidget()->children()) {
         const auto* other = qobject_cast<const QWidget*>(o);
-        if (other && other != l && isControl(other) && other->isVisibleTo(root)
-            && other->geometry().intersects(placed))
+        if (other && other != l && isControl(other) && other->isVisibleTo(root) && other->geometry().intersects(placed))
             *out << QStringLiteral("%1: \"%2\" runs into %3").arg(l->objectName(), l->text(), other->objectName());
     }
 }
@@ -131,8 +130,8 @@ void checkComboBox(QStringList* out, const QComboBox* c)
     opt.editable = c->isEditable();
     opt.frame = c->hasFrame();
     // The label is drawn one pixel in from each side of the edit field.
-    const QRect r = c->style()->subControlRect(QStyle::CC_ComboBox, &opt, QStyle::SC_ComboBoxEditField, c)
-                        .adjusted(1, 0, -1, 0);
+    const QRect r =
+        c->style()->subControlRect(QStyle::CC_ComboBox, &opt, QStyle::SC_ComboBoxEditField, c).adjusted(1, 0, -1, 0);
     const QFontMetrics fm(c->font());
     for (int i = 0; i < c->count(); ++i)
         check(out, c, c->itemText(i), fm.size(0, c->itemText(i)), r.size());

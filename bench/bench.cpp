@@ -10,17 +10,20 @@
 namespace quarnel {
 namespace bench {
 
-const char *instrumentName(Instrument instrument)
+const char* instrumentName(Instrument instrument)
 {
     switch (instrument) {
-    case Instrument::Oscilloscope: return "oscilloscope";
-    case Instrument::SpectrumAnalyzer: return "spectrum analyzer";
-    case Instrument::VideoAnalyzer: break;
+    case Instrument::Oscilloscope:
+        return "oscilloscope";
+    case Instrument::SpectrumAnalyzer:
+        return "spectrum analyzer";
+    case Instrument::VideoAnalyzer:
+        break;
     }
     return "video analyzer";
 }
 
-bool parseInstrument(const std::string &text, Instrument &instrument)
+bool parseInstrument(const std::string& text, Instrument& instrument)
 {
     std::string t;
     for (char c : text)
@@ -50,7 +53,7 @@ std::vector<std::string> uniqueLoopbackAddresses(int count)
     const unsigned c = 1 + pid % 254;
     std::vector<std::string> out;
     for (int i = 0; i < count; ++i) {
-        unsigned a = 1 + counter++ % 254; // 127.1.x.x .. 127.254.x.x, never 127.0.0.x
+        unsigned a = 1 + counter++ % 254;  // 127.1.x.x .. 127.254.x.x, never 127.0.0.x
         out.push_back("127." + std::to_string(a) + "." + std::to_string(b) + "." + std::to_string(c));
     }
     return out;
@@ -70,18 +73,23 @@ class Bench::Private
 {
 public:
     explicit Private(Options o) : core(new Core(std::move(o))) {}
-    std::mutex mutex; ///< start/stop and the fields below
+    std::mutex mutex;  ///< start/stop and the fields below
     std::unique_ptr<Core> core;
     std::unique_ptr<Server> server;
     std::string error;
     uint16_t corePorts[kInstrumentCount] = {0, 0, 0};
 };
 
-Bench::Bench(Options options) : d(new Private(std::move(options))) {}
+Bench::Bench(Options options) : d(new Private(std::move(options)))
+{
+}
 
-Bench::~Bench() { stop(); }
+Bench::~Bench()
+{
+    stop();
+}
 
-bool Bench::start(std::string *error)
+bool Bench::start(std::string* error)
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     if (d->server) {
@@ -94,8 +102,8 @@ bool Bench::start(std::string *error)
     if (d->core->options.scopePoints < 2 || d->core->options.scopePoints > kMaxScopePoints) {
         e = "the record length must lie between 2 and " + std::to_string(kMaxScopePoints) + " points";
     } else if (d->core->options.maxRecvSize < kMinRecvSize || d->core->options.maxRecvSize > kMaxRecvSizeLimit) {
-        e = "maxRecvSize must lie between " + std::to_string(kMinRecvSize) + " and "
-            + std::to_string(kMaxRecvSizeLimit) + " bytes";
+        e = "maxRecvSize must lie between " + std::to_string(kMinRecvSize) + " and " + std::to_string(kMaxRecvSizeLimit)
+            + " bytes";
     } else if (!server->start(e)) {
         // e says why
     } else {
@@ -119,7 +127,7 @@ void Bench::stop()
     {
         std::lock_guard<std::mutex> lock(d->mutex);
         server.swap(d->server);
-        for (uint16_t &p : d->corePorts)
+        for (uint16_t& p : d->corePorts)
             p = 0;
     }
     if (server)
@@ -138,15 +146,21 @@ std::string Bench::errorText() const
     return d->error;
 }
 
-const Options &Bench::options() const { return d->core->options; }
+const Options& Bench::options() const
+{
+    return d->core->options;
+}
 
 std::string Bench::address(Instrument instrument) const
 {
-    const Options &o = d->core->options;
+    const Options& o = d->core->options;
     switch (instrument) {
-    case Instrument::Oscilloscope: return o.scopeAddress;
-    case Instrument::SpectrumAnalyzer: return o.analyzerAddress;
-    case Instrument::VideoAnalyzer: break;
+    case Instrument::Oscilloscope:
+        return o.scopeAddress;
+    case Instrument::SpectrumAnalyzer:
+        return o.analyzerAddress;
+    case Instrument::VideoAnalyzer:
+        break;
     }
     return o.videoAddress;
 }
@@ -180,24 +194,36 @@ uint16_t Bench::corePort(Instrument instrument) const
     return d->corePorts[static_cast<int>(instrument)];
 }
 
-std::vector<LogEntry> Bench::log(Instrument instrument) const { return d->core->logOf(instrument); }
+std::vector<LogEntry> Bench::log(Instrument instrument) const
+{
+    return d->core->logOf(instrument);
+}
 
 std::vector<std::string> Bench::messages(Instrument instrument) const
 {
     std::vector<std::string> out;
-    for (const LogEntry &e : d->core->logOf(instrument))
+    for (const LogEntry& e : d->core->logOf(instrument))
         if (e.kind == LogKind::Message)
             out.push_back(e.text);
     return out;
 }
 
-void Bench::clearLog() { d->core->clearLog(-1); }
+void Bench::clearLog()
+{
+    d->core->clearLog(-1);
+}
 
-void Bench::clearLog(Instrument instrument) { d->core->clearLog(static_cast<int>(instrument)); }
+void Bench::clearLog(Instrument instrument)
+{
+    d->core->clearLog(static_cast<int>(instrument));
+}
 
-std::vector<GroundTruth> Bench::groundTruth() const { return d->core->truth(); }
+std::vector<GroundTruth> Bench::groundTruth() const
+{
+    return d->core->truth();
+}
 
-bool Bench::lastGroundTruth(GroundTruth &truth) const
+bool Bench::lastGroundTruth(GroundTruth& truth) const
 {
     std::vector<GroundTruth> all = d->core->truth();
     if (all.empty())
@@ -206,12 +232,12 @@ bool Bench::lastGroundTruth(GroundTruth &truth) const
     return true;
 }
 
-void Bench::setAcquisitionCallback(std::function<void(const GroundTruth &)> callback)
+void Bench::setAcquisitionCallback(std::function<void(const GroundTruth&)> callback)
 {
     d->core->setCallback(std::move(callback));
 }
 
-void Bench::addFault(const Fault &fault)
+void Bench::addFault(const Fault& fault)
 {
     std::lock_guard<std::mutex> lock(d->core->mutex);
     d->core->faults.add(fault);
@@ -241,5 +267,5 @@ VideoState Bench::videoState() const
     return d->core->video->state();
 }
 
-} // namespace bench
-} // namespace quarnel
+}  // namespace bench
+}  // namespace quarnel

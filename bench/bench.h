@@ -23,10 +23,10 @@ enum class Instrument { Oscilloscope = 0, SpectrumAnalyzer = 1, VideoAnalyzer = 
 constexpr int kInstrumentCount = 3;
 
 /// "oscilloscope", "spectrum analyzer", "video analyzer".
-const char *instrumentName(Instrument instrument);
+const char* instrumentName(Instrument instrument);
 /// Accepts "scope"/"os"/"osc"/"oscilloscope", "sa"/"analyzer"/"spectrum",
 /// "va"/"video" (any case). Returns false for anything else.
-bool parseInstrument(const std::string &text, Instrument &instrument);
+bool parseInstrument(const std::string& text, Instrument& instrument);
 
 /// Command family the oscilloscope currently follows. It understands both at
 /// any time; the family only decides what a time scale means (10 horizontal
@@ -39,7 +39,7 @@ enum class ScopeFamily { First = 0, Second = 1 };
 struct DelayDistribution
 {
     double meanMs = 0.0;
-    double jitterMs = 0.0; ///< standard deviation
+    double jitterMs = 0.0;  ///< standard deviation
 };
 
 // ---- scripted faults ----------------------------------------------------------
@@ -90,13 +90,13 @@ enum class FaultKind {
 };
 
 enum class BlockFault {
-    NoHash,           ///< the block starts with its length digits, no "#"
-    IndefiniteLength, ///< "#0", data, "\n"
-    NonDigitCount,    ///< "#" followed by a letter instead of the digit count
-    NonDigitLength,   ///< a letter among the length digits
-    ShortData,        ///< half the declared data bytes, then "\n"
-    LengthFarBeyond,  ///< declares 999999999 bytes, sends the real data and "\n"
-    NewlineInData     ///< a well-formed block whose first data byte is 0x0A (LF)
+    NoHash,            ///< the block starts with its length digits, no "#"
+    IndefiniteLength,  ///< "#0", data, "\n"
+    NonDigitCount,     ///< "#" followed by a letter instead of the digit count
+    NonDigitLength,    ///< a letter among the length digits
+    ShortData,         ///< half the declared data bytes, then "\n"
+    LengthFarBeyond,   ///< declares 999999999 bytes, sends the real data and "\n"
+    NewlineInData      ///< a well-formed block whose first data byte is 0x0A (LF)
 };
 
 struct Fault
@@ -109,16 +109,16 @@ struct Fault
     /// "destroy_link"). Empty matches every program message. Not used by the
     /// model faults.
     std::string match;
-    int skip = 0;   ///< let this many matching messages (or acquisitions) pass first
-    int count = 1;  ///< messages or acquisitions affected; 0 = every one from then on
-    long afterBytes = -1; ///< DropConnection
-    int delayMs = 0;      ///< SlowReply, EndlessReply
-    int scpiError = -200; ///< CommandError on a message ("Execution error")
-    int vxiError = 17;    ///< CommandError on a procedure (17 = I/O error)
-    std::string text;     ///< ReplaceReply
-    BlockFault block = BlockFault::NoHash; ///< MalformedBlock
-    double level = 0.4;   ///< StartLevelOutside, volts
-    int hislipCode = 0;   ///< HislipError, HislipFatal: control code 0..255
+    int skip = 0;                           ///< let this many matching messages (or acquisitions) pass first
+    int count = 1;                          ///< messages or acquisitions affected; 0 = every one from then on
+    long afterBytes = -1;                   ///< DropConnection
+    int delayMs = 0;                        ///< SlowReply, EndlessReply
+    int scpiError = -200;                   ///< CommandError on a message ("Execution error")
+    int vxiError = 17;                      ///< CommandError on a procedure (17 = I/O error)
+    std::string text;                       ///< ReplaceReply
+    BlockFault block = BlockFault::NoHash;  ///< MalformedBlock
+    double level = 0.4;                     ///< StartLevelOutside, volts
+    int hislipCode = 0;                     ///< HislipError, HislipFatal: control code 0..255
 };
 
 /// Parses the fault syntax of the command line:
@@ -132,7 +132,7 @@ struct Fault
 /// Examples: "sa:noreply:match=TRAC?"  "scope:drop:after=100:match=CHAN1:DATA?"
 ///           "scope:block:block=short:match=CHAN2:DATA?"  "scope:startlevel:count=3"
 ///           "va:error:vxi=17:match=device_local"
-bool parseFault(const std::string &text, Fault &fault, std::string *error = nullptr);
+bool parseFault(const std::string& text, Fault& fault, std::string* error = nullptr);
 /// Text of the syntax above for --help.
 std::string faultSyntaxHelp();
 
@@ -143,10 +143,10 @@ struct Options
     std::string scopeAddress = "127.0.0.11";
     std::string analyzerAddress = "127.0.0.12";
     std::string videoAddress = "127.0.0.13";
-    uint16_t portmapperPort = 111; ///< 0 = no portmapper (clients then need host,port)
-    uint16_t rawPort = 5025;       ///< raw SCPI socket port on every address; 0 = none
-    uint16_t hislipPort = 4880;    ///< HiSLIP port on every address; 0 = none
-    uint16_t corePort = 0;         ///< VXI-11 core port; 0 = chosen by the system
+    uint16_t portmapperPort = 111;  ///< 0 = no portmapper (clients then need host,port)
+    uint16_t rawPort = 5025;        ///< raw SCPI socket port on every address; 0 = none
+    uint16_t hislipPort = 4880;     ///< HiSLIP port on every address; 0 = none
+    uint16_t corePort = 0;          ///< VXI-11 core port; 0 = chosen by the system
     /// Largest device_write the core channel accepts, announced in create_link
     /// (1024 .. 16 MiB); longer writes get VXI-11 error 5.
     uint32_t maxRecvSize = 1 << 20;
@@ -183,7 +183,7 @@ struct Options
     std::vector<Fault> faults;
 };
 
-constexpr size_t kMaxScopePoints = 50000000; ///< 200 MB per float32 channel block
+constexpr size_t kMaxScopePoints = 50000000;  ///< 200 MB per float32 channel block
 constexpr size_t kMaxSweepPoints = 10000001;
 
 /// Options whose three addresses are fresh unique loopback addresses (see
@@ -200,13 +200,13 @@ std::vector<std::string> uniqueLoopbackAddresses(int count = 3);
 // ---- observability ------------------------------------------------------------------
 
 enum class LogKind {
-    Message,   ///< a complete program message, text exactly as received ("\n" included)
+    Message,  ///< a complete program message, text exactly as received ("\n" included)
     /// A VXI-11 procedure other than device_write/device_read, or the HiSLIP
     /// request that does the same ("device_clear", "device_readstb",
     /// "device_local", "device_remote", "device_lock", "device_unlock",
     /// "device_trigger"; "initialize" when a HiSLIP session starts).
     Procedure,
-    Connection ///< a connection opened ("open") or closed ("close")
+    Connection  ///< a connection opened ("open") or closed ("close")
 };
 enum class Transport { Vxi11, Socket, HiSlip };
 
@@ -214,8 +214,8 @@ struct LogEntry
 {
     LogKind kind = LogKind::Message;
     Transport transport = Transport::Vxi11;
-    int connection = 0; ///< bench-wide connection number, from 1
-    int link = 0;       ///< VXI-11 link id (0 on raw sockets and connection entries)
+    int connection = 0;  ///< bench-wide connection number, from 1
+    int link = 0;        ///< VXI-11 link id (0 on raw sockets and connection entries)
     /// Message text; procedure name ("create_link", "device_local",
     /// "device_remote", "device_clear", "device_readstb", "device_trigger",
     /// "device_lock", "device_unlock", "destroy_link", "device_abort", ...);
@@ -224,32 +224,32 @@ struct LogEntry
     /// create_link: the device name; Connection: the peer "address:port";
     /// otherwise empty.
     std::string detail;
-    double time = 0.0; ///< seconds since start()
+    double time = 0.0;  ///< seconds since start()
 };
 
 /// Ground truth of one acquisition of the oscilloscope.
 struct GroundTruth
 {
-    uint64_t index = 0;        ///< 1, 2, ... since start()
+    uint64_t index = 0;  ///< 1, 2, ... since start()
     ScopeFamily family = ScopeFamily::Second;
-    double eventTime = 0.0;    ///< onset of the source rise, s on the scope axis (0 = trigger point)
-    double windowStart = 0.0;  ///< time of the first sample, s
-    double windowLength = 0.0; ///< time from the first to the last sample, s
-    size_t points = 0;         ///< samples per channel
-    double sourceToRfMs = 0.0;   ///< delays drawn for this event
+    double eventTime = 0.0;     ///< onset of the source rise, s on the scope axis (0 = trigger point)
+    double windowStart = 0.0;   ///< time of the first sample, s
+    double windowLength = 0.0;  ///< time from the first to the last sample, s
+    size_t points = 0;          ///< samples per channel
+    double sourceToRfMs = 0.0;  ///< delays drawn for this event
     double sourceToHdmiMs = 0.0;
     double sourceToSinkMs = 0.0;
-    double sourceBase = 0.0;     ///< start level of the source channel, V
-    bool flatRf = false;         ///< FlatRf fault applied
-    bool sinkEdge = true;        ///< false when NoSinkEdge applied
+    double sourceBase = 0.0;  ///< start level of the source channel, V
+    bool flatRf = false;      ///< FlatRf fault applied
+    bool sinkEdge = true;     ///< false when NoSinkEdge applied
     /// The video analyzer measured this event (its analysis runs, the
     /// threshold lies within the picture change, no VideoStatusZero fault).
     bool videoDetected = true;
     /// Spectrum analyzer sweep triggered by this acquisition (false if it was
     /// not armed: single-sweep mode without INIT:CONT OFF/INIT since the last sweep).
     bool analyzerSwept = false;
-    double sweepStart = 0.0;   ///< s relative to the trigger point (= hold-off with EXT trigger)
-    double sweepTime = 0.0;    ///< s
+    double sweepStart = 0.0;  ///< s relative to the trigger point (= hold-off with EXT trigger)
+    double sweepTime = 0.0;   ///< s
     size_t sweepPoints = 0;
     /// Source→RF that a reader gets who lays the first `points` analyzer samples
     /// onto the scope window (what the program does): with the first family's
@@ -291,19 +291,19 @@ class Bench
 {
 public:
     explicit Bench(Options options = Options());
-    ~Bench(); ///< stops
-    Bench(const Bench &) = delete;
-    Bench &operator=(const Bench &) = delete;
+    ~Bench();  ///< stops
+    Bench(const Bench&) = delete;
+    Bench& operator=(const Bench&) = delete;
 
     /// Binds every listener and starts serving. On failure nothing stays open
     /// and the reason is in `error` (and errorText()); a refused port below 1024
     /// says which privilege is missing and how to grant it.
-    bool start(std::string *error = nullptr);
+    bool start(std::string* error = nullptr);
     /// Closes every listener and connection and joins all threads. Idempotent.
     void stop();
     bool running() const;
     std::string errorText() const;
-    const Options &options() const;
+    const Options& options() const;
 
     std::string address(Instrument instrument) const;
     /// "TCPIP::<address>::INSTR" (when the portmapper runs on 111; otherwise
@@ -314,7 +314,7 @@ public:
     /// "TCPIP::<address>::hislip0::INSTR" (",<port>" after hislip0 when not
     /// 4880); empty when HiSLIP is off.
     std::string hislipResourceString(Instrument instrument) const;
-    uint16_t corePort(Instrument instrument) const; ///< 0 before start()
+    uint16_t corePort(Instrument instrument) const;  ///< 0 before start()
 
     /// Everything the instrument received, in order.
     std::vector<LogEntry> log(Instrument instrument) const;
@@ -325,11 +325,11 @@ public:
 
     std::vector<GroundTruth> groundTruth() const;
     /// false when no acquisition happened yet.
-    bool lastGroundTruth(GroundTruth &truth) const;
+    bool lastGroundTruth(GroundTruth& truth) const;
     /// Called (on a server thread, without bench locks held) after every acquisition.
-    void setAcquisitionCallback(std::function<void(const GroundTruth &)> callback);
+    void setAcquisitionCallback(std::function<void(const GroundTruth&)> callback);
 
-    void addFault(const Fault &fault);
+    void addFault(const Fault& fault);
     void clearFaults();
 
     ScopeState scopeState() const;
@@ -342,5 +342,5 @@ private:
     std::unique_ptr<Private> d;
 };
 
-} // namespace bench
-} // namespace quarnel
+}  // namespace bench
+}  // namespace quarnel

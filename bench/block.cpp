@@ -12,8 +12,7 @@ std::string blockHeader(size_t length)
     return "#" + std::to_string(digits.size()) + digits;
 }
 
-void appendFloatBlock(std::string &out, const float *values, size_t count, bool bigEndian,
-                      const BlockFault *fault)
+void appendFloatBlock(std::string& out, const float* values, size_t count, bool bigEndian, const BlockFault* fault)
 {
     const size_t length = count * 4;
     size_t sendBytes = length;
@@ -47,7 +46,7 @@ void appendFloatBlock(std::string &out, const float *values, size_t count, bool 
     out += header;
     size_t dataAt = out.size();
     out.resize(dataAt + length);
-    char *p = &out[dataAt];
+    char* p = &out[dataAt];
     // The host's own order goes out as one copy; the other order word by word.
     const uint32_t probe = 1;
     unsigned char hostFirstByte;
@@ -70,7 +69,7 @@ void appendFloatBlock(std::string &out, const float *values, size_t count, bool 
     out.resize(dataAt + sendBytes);
 }
 
-void appendAsciiValues(std::string &out, const float *values, size_t count)
+void appendAsciiValues(std::string& out, const float* values, size_t count)
 {
     char buf[32];
     out.reserve(out.size() + count * 14);
@@ -80,5 +79,5 @@ void appendAsciiValues(std::string &out, const float *values, size_t count)
     }
 }
 
-} // namespace bench
-} // namespace quarnel
+}  // namespace bench
+}  // namespace quarnel

@@ -17,11 +17,11 @@ std::string blockHeader(size_t length);
 /// Appends `count` values as a definite-length block of 4-byte IEEE 754 values,
 /// least significant byte first unless bigEndian. With `fault` the block is
 /// malformed as it says (see BlockFault).
-void appendFloatBlock(std::string &out, const float *values, size_t count, bool bigEndian,
-                      const BlockFault *fault = nullptr);
+void appendFloatBlock(std::string& out, const float* values, size_t count, bool bigEndian,
+                      const BlockFault* fault = nullptr);
 
 /// Appends the values as text: "v1,v2,...", 7 significant digits each.
-void appendAsciiValues(std::string &out, const float *values, size_t count);
+void appendAsciiValues(std::string& out, const float* values, size_t count);
 
-} // namespace bench
-} // namespace quarnel
+}  // namespace bench
+}  // namespace quarnel

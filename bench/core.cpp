@@ -10,30 +10,33 @@ Core::Core(Options opts) : options(std::move(opts))
     scope.reset(new Oscilloscope(options));
     analyzer.reset(new SpectrumAnalyzer(options));
     video.reset(new VideoAnalyzer(options));
-    for (const Fault &f : options.faults)
+    for (const Fault& f : options.faults)
         faults.add(f);
 }
 
 Core::~Core() = default;
 
-ScpiInstrument &Core::engine(Instrument instrument)
+ScpiInstrument& Core::engine(Instrument instrument)
 {
     switch (instrument) {
-    case Instrument::Oscilloscope: return *scope;
-    case Instrument::SpectrumAnalyzer: return *analyzer;
-    case Instrument::VideoAnalyzer: break;
+    case Instrument::Oscilloscope:
+        return *scope;
+    case Instrument::SpectrumAnalyzer:
+        return *analyzer;
+    case Instrument::VideoAnalyzer:
+        break;
     }
     return *video;
 }
 
-Core::Outcome Core::feed(Instrument instrument, LinkState &link, const char *data, size_t size, bool end,
+Core::Outcome Core::feed(Instrument instrument, LinkState& link, const char* data, size_t size, bool end,
                          Transport transport, int connection, int linkId)
 {
     // A line feed ends a program message, and so does END (IEEE 488.2 accepts
     // NL, ^END and NL^END).
     size_t pos = 0;
     while (pos < size) {
-        const char *nl = static_cast<const char *>(memchr(data + pos, '\n', size - pos));
+        const char* nl = static_cast<const char*>(memchr(data + pos, '\n', size - pos));
         size_t take = nl ? static_cast<size_t>(nl - (data + pos)) + 1 : size - pos;
         if (link.discarding) {
             // The rest of an overlong message goes unread up to its terminator.
@@ -71,20 +74,20 @@ Core::Outcome Core::feed(Instrument instrument, LinkState &link, const char *dat
     return Outcome::Ok;
 }
 
-const std::string &streamFiller()
+const std::string& streamFiller()
 {
     static const std::string filler(64 * 1024, '0');
     return filler;
 }
 
-Core::Outcome Core::handleMessage(Instrument instrument, LinkState &link, const std::string &message,
+Core::Outcome Core::handleMessage(Instrument instrument, LinkState& link, const std::string& message,
                                   Transport transport, int connection, int linkId)
 {
     log(instrument, LogKind::Message, transport, connection, linkId, message);
     Outcome outcome = Outcome::Ok;
     {
         std::lock_guard<std::mutex> lock(mutex);
-        ScpiInstrument &dev = engine(instrument);
+        ScpiInstrument& dev = engine(instrument);
         if (link.reply.unread()) {
             // A new message while a reply is unread discards it (488.2 query
             // interrupted), so a client that gave up on a reply cannot read it
@@ -133,8 +136,8 @@ Core::Outcome Core::handleMessage(Instrument instrument, LinkState &link, const 
         if (faulted && fault.kind == FaultKind::SlowReply)
             delay += fault.delayMs / 1000.0;
         link.reply.data = std::move(response);
-        link.reply.readyAt = Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                                std::chrono::duration<double>(delay));
+        link.reply.readyAt =
+            Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(delay));
         if (faulted && fault.kind == FaultKind::DropConnection)
             link.reply.dropAt = fault.afterBytes;
         if (faulted && fault.kind == FaultKind::EndlessReply)
@@ -146,7 +149,7 @@ Core::Outcome Core::handleMessage(Instrument instrument, LinkState &link, const 
     return outcome;
 }
 
-model::Event Core::acquire(const model::Timebase &tb, ScopeFamily family, double triggerLevel)
+model::Event Core::acquire(const model::Timebase& tb, ScopeFamily family, double triggerLevel)
 {
     uint64_t index = ++m_acquisitions;
     ModelFaults mf = faults.takeModelFaults();
@@ -185,7 +188,7 @@ std::vector<GroundTruth> Core::truth() const
     return std::vector<GroundTruth>(m_truth.begin(), m_truth.end());
 }
 
-void Core::setCallback(std::function<void(const GroundTruth &)> cb)
+void Core::setCallback(std::function<void(const GroundTruth&)> cb)
 {
     std::lock_guard<std::mutex> lock(mutex);
     m_callback = std::move(cb);
@@ -195,19 +198,19 @@ void Core::flushCallbacks()
 {
     std::lock_guard<std::mutex> serial(m_callbackMutex);
     std::vector<GroundTruth> pending;
-    std::function<void(const GroundTruth &)> cb;
+    std::function<void(const GroundTruth&)> cb;
     {
         std::lock_guard<std::mutex> lock(mutex);
         pending.swap(m_pendingCallbacks);
         cb = m_callback;
     }
     if (cb)
-        for (const GroundTruth &g : pending)
+        for (const GroundTruth& g : pending)
             cb(g);
 }
 
 void Core::log(Instrument instrument, LogKind kind, Transport transport, int connection, int linkId,
-               const std::string &text, const std::string &detail)
+               const std::string& text, const std::string& detail)
 {
     LogEntry e;
     e.kind = kind;
@@ -218,7 +221,7 @@ void Core::log(Instrument instrument, LogKind kind, Transport transport, int con
     e.detail = detail;
     e.time = std::chrono::duration<double>(Clock::now() - startTime).count();
     std::lock_guard<std::mutex> lock(m_logMutex);
-    auto &q = m_log[static_cast<int>(instrument)];
+    auto& q = m_log[static_cast<int>(instrument)];
     q.push_back(std::move(e));
     while (q.size() > kMaxLogEntries)
         q.pop_front();
@@ -227,7 +230,7 @@ void Core::log(Instrument instrument, LogKind kind, Transport transport, int con
 std::vector<LogEntry> Core::logOf(Instrument instrument) const
 {
     std::lock_guard<std::mutex> lock(m_logMutex);
-    const auto &q = m_log[static_cast<int>(instrument)];
+    const auto& q = m_log[static_cast<int>(instrument)];
     return std::vector<LogEntry>(q.begin(), q.end());
 }
 
@@ -239,5 +242,5 @@ void Core::clearLog(int instrument)
             m_log[i].clear();
 }
 
-} // namespace bench
-} // namespace quarnel
+}  // namespace bench
+}  // namespace quarnel

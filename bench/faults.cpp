@@ -7,16 +7,19 @@
 namespace quarnel {
 namespace bench {
 
-static char lowerChar(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
+static char lowerChar(char c)
+{
+    return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+}
 
 static std::string lower(std::string s)
 {
-    for (char &c : s)
+    for (char& c : s)
         c = lowerChar(c);
     return s;
 }
 
-bool containsNoCase(const std::string &haystack, const std::string &needle)
+bool containsNoCase(const std::string& haystack, const std::string& needle)
 {
     if (needle.empty())
         return true;
@@ -25,13 +28,13 @@ bool containsNoCase(const std::string &haystack, const std::string &needle)
     return it != haystack.end();
 }
 
-static bool isProcedureName(const std::string &match)
+static bool isProcedureName(const std::string& match)
 {
     std::string m = lower(match);
     return m == "create_link" || m == "destroy_link" || m.compare(0, 7, "device_") == 0;
 }
 
-void FaultBook::add(const Fault &fault)
+void FaultBook::add(const Fault& fault)
 {
     Entry e;
     e.fault = fault;
@@ -58,7 +61,7 @@ bool FaultBook::isMessageKind(FaultKind kind)
     }
 }
 
-bool FaultBook::countAndApply(Entry &e)
+bool FaultBook::countAndApply(Entry& e)
 {
     ++e.seen;
     if (e.seen <= e.fault.skip || exhausted(e))
@@ -67,11 +70,11 @@ bool FaultBook::countAndApply(Entry &e)
     return true;
 }
 
-bool FaultBook::takeMessageFault(Instrument instrument, const std::string &message, Fault &out,
-                                 std::shared_ptr<const std::string> *replyText)
+bool FaultBook::takeMessageFault(Instrument instrument, const std::string& message, Fault& out,
+                                 std::shared_ptr<const std::string>* replyText)
 {
     bool found = false;
-    for (Entry &e : m_entries) {
+    for (Entry& e : m_entries) {
         if (e.fault.instrument != instrument || !isMessageKind(e.fault.kind) || exhausted(e))
             continue;
         if (isProcedureName(e.fault.match) || !containsNoCase(message, e.fault.match))
@@ -86,10 +89,10 @@ bool FaultBook::takeMessageFault(Instrument instrument, const std::string &messa
     return found;
 }
 
-bool FaultBook::takeProcedureFault(Instrument instrument, const std::string &procedure, Fault &out)
+bool FaultBook::takeProcedureFault(Instrument instrument, const std::string& procedure, Fault& out)
 {
     bool found = false;
-    for (Entry &e : m_entries) {
+    for (Entry& e : m_entries) {
         if (e.fault.instrument != instrument || !isMessageKind(e.fault.kind) || exhausted(e))
             continue;
         if (lower(e.fault.match) != lower(procedure))
@@ -102,10 +105,10 @@ bool FaultBook::takeProcedureFault(Instrument instrument, const std::string &pro
     return found;
 }
 
-int FaultBook::blockCandidate(Instrument instrument, const std::string &message) const
+int FaultBook::blockCandidate(Instrument instrument, const std::string& message) const
 {
     for (size_t i = 0; i < m_entries.size(); ++i) {
-        const Entry &e = m_entries[i];
+        const Entry& e = m_entries[i];
         if (e.fault.instrument == instrument && e.fault.kind == FaultKind::MalformedBlock && !exhausted(e)
             && containsNoCase(message, e.fault.match))
             return static_cast<int>(i);
@@ -113,11 +116,11 @@ int FaultBook::blockCandidate(Instrument instrument, const std::string &message)
     return -1;
 }
 
-bool FaultBook::commitBlock(int candidate, BlockFault &block)
+bool FaultBook::commitBlock(int candidate, BlockFault& block)
 {
     if (candidate < 0 || candidate >= static_cast<int>(m_entries.size()))
         return false;
-    Entry &e = m_entries[static_cast<size_t>(candidate)];
+    Entry& e = m_entries[static_cast<size_t>(candidate)];
     if (!countAndApply(e))
         return false;
     block = e.fault.block;
@@ -127,7 +130,7 @@ bool FaultBook::commitBlock(int candidate, BlockFault &block)
 ModelFaults FaultBook::takeModelFaults()
 {
     ModelFaults m;
-    for (Entry &e : m_entries) {
+    for (Entry& e : m_entries) {
         switch (e.fault.kind) {
         case FaultKind::StartLevelOutside:
             if (countAndApply(e)) {
@@ -156,11 +159,11 @@ ModelFaults FaultBook::takeModelFaults()
 
 // ---- the command-line syntax -------------------------------------------------------
 
-static bool parseInt(const std::string &text, long &value)
+static bool parseInt(const std::string& text, long& value)
 {
     if (text.empty())
         return false;
-    char *end = nullptr;
+    char* end = nullptr;
     long v = std::strtol(text.c_str(), &end, 10);
     if (!end || *end != '\0')
         return false;
@@ -168,7 +171,7 @@ static bool parseInt(const std::string &text, long &value)
     return true;
 }
 
-static std::string unescape(const std::string &s)
+static std::string unescape(const std::string& s)
 {
     std::string out;
     for (size_t i = 0; i < s.size(); ++i) {
@@ -182,9 +185,9 @@ static std::string unescape(const std::string &s)
     return out;
 }
 
-bool parseFault(const std::string &text, Fault &fault, std::string *error)
+bool parseFault(const std::string& text, Fault& fault, std::string* error)
 {
-    auto fail = [&](const std::string &why) {
+    auto fail = [&](const std::string& why) {
         if (error)
             *error = "fault \"" + text + "\": " + why;
         return false;
@@ -210,17 +213,26 @@ bool parseFault(const std::string &text, Fault &fault, std::string *error)
         return fail("expected INSTRUMENT:KIND[:key=value...]");
     if (!parseInstrument(parts[0], f.instrument))
         return fail("unknown instrument \"" + parts[0] + "\" (scope, sa, va)");
-    static const struct { const char *name; FaultKind kind; } kinds[] = {
-        {"noreply", FaultKind::NoReply},       {"drop", FaultKind::DropConnection},
-        {"slow", FaultKind::SlowReply},        {"error", FaultKind::CommandError},
-        {"reply", FaultKind::ReplaceReply},    {"block", FaultKind::MalformedBlock},
-        {"endless", FaultKind::EndlessReply},
-        {"startlevel", FaultKind::StartLevelOutside}, {"flatrf", FaultKind::FlatRf},
-        {"nosink", FaultKind::NoSinkEdge},     {"videozero", FaultKind::VideoStatusZero},
-        {"hserror", FaultKind::HislipError},   {"hsfatal", FaultKind::HislipFatal},
-        {"noend", FaultKind::NoEnd}};
+    static const struct
+    {
+        const char* name;
+        FaultKind kind;
+    } kinds[] = {{"noreply", FaultKind::NoReply},
+                 {"drop", FaultKind::DropConnection},
+                 {"slow", FaultKind::SlowReply},
+                 {"error", FaultKind::CommandError},
+                 {"reply", FaultKind::ReplaceReply},
+                 {"block", FaultKind::MalformedBlock},
+                 {"endless", FaultKind::EndlessReply},
+                 {"startlevel", FaultKind::StartLevelOutside},
+                 {"flatrf", FaultKind::FlatRf},
+                 {"nosink", FaultKind::NoSinkEdge},
+                 {"videozero", FaultKind::VideoStatusZero},
+                 {"hserror", FaultKind::HislipError},
+                 {"hsfatal", FaultKind::HislipFatal},
+                 {"noend", FaultKind::NoEnd}};
     bool kindFound = false;
-    for (const auto &k : kinds)
+    for (const auto& k : kinds)
         if (lower(parts[1]) == k.name) {
             f.kind = k.kind;
             kindFound = true;
@@ -230,7 +242,7 @@ bool parseFault(const std::string &text, Fault &fault, std::string *error)
     if (f.kind == FaultKind::VideoStatusZero)
         f.instrument = Instrument::VideoAnalyzer;
     for (size_t i = 2; i < parts.size(); ++i) {
-        const std::string &p = parts[i];
+        const std::string& p = parts[i];
         size_t eq = p.find('=');
         if (eq == std::string::npos)
             return fail("expected key=value, got \"" + p + "\"");
@@ -241,8 +253,8 @@ bool parseFault(const std::string &text, Fault &fault, std::string *error)
             f.match = unescape(value);
         } else if (key == "text") {
             f.text = unescape(value);
-        } else if (key == "skip" || key == "count" || key == "after" || key == "delay" || key == "code"
-                   || key == "vxi" || key == "hscode") {
+        } else if (key == "skip" || key == "count" || key == "after" || key == "delay" || key == "code" || key == "vxi"
+                   || key == "hscode") {
             if (!parseInt(value, n))
                 return fail("\"" + key + "\" needs an integer");
             if ((key == "skip" || key == "count" || key == "delay" || key == "vxi") && n < 0)
@@ -262,19 +274,22 @@ bool parseFault(const std::string &text, Fault &fault, std::string *error)
             else
                 f.vxiError = static_cast<int>(n);
         } else if (key == "level") {
-            char *end = nullptr;
+            char* end = nullptr;
             double v = std::strtod(value.c_str(), &end);
             if (value.empty() || !end || *end)
                 return fail("\"level\" needs a number");
             f.level = v;
         } else if (key == "block") {
-            static const struct { const char *name; BlockFault kind; } blocks[] = {
-                {"nohash", BlockFault::NoHash},           {"hash0", BlockFault::IndefiniteLength},
-                {"nondigit", BlockFault::NonDigitCount},  {"nondigitlen", BlockFault::NonDigitLength},
-                {"short", BlockFault::ShortData},         {"far", BlockFault::LengthFarBeyond},
-                {"newline", BlockFault::NewlineInData}};
+            static const struct
+            {
+                const char* name;
+                BlockFault kind;
+            } blocks[] = {{"nohash", BlockFault::NoHash},          {"hash0", BlockFault::IndefiniteLength},
+                          {"nondigit", BlockFault::NonDigitCount}, {"nondigitlen", BlockFault::NonDigitLength},
+                          {"short", BlockFault::ShortData},        {"far", BlockFault::LengthFarBeyond},
+                          {"newline", BlockFault::NewlineInData}};
             bool ok = false;
-            for (const auto &b : blocks)
+            for (const auto& b : blocks)
                 if (lower(value) == b.name) {
                     f.block = b.kind;
                     ok = true;
@@ -319,5 +334,5 @@ std::string faultSyntaxHelp()
            "          va:error:match=device_local   scope:hsfatal:hscode=1:match=*IDN?\n";
 }
 
-} // namespace bench
-} // namespace quarnel
+}  // namespace bench
+}  // namespace quarnel

@@ -20,7 +20,7 @@ constexpr char kVendorId[2] = {'Q', 'B'};
 constexpr uint64_t kDefaultClientPayload = 1u << 20;
 
 /// Sub-addresses of an instrument: "hislip0", "hislip1", ... in any case.
-bool validSubAddress(const std::string &s)
+bool validSubAddress(const std::string& s)
 {
     static const char prefix[] = "hislip";
     if (s.size() <= sizeof prefix - 1 || s.size() > 12)
@@ -32,19 +32,19 @@ bool validSubAddress(const std::string &s)
     return true;
 }
 
-const char *remoteLocalName(uint8_t code)
+const char* remoteLocalName(uint8_t code)
 {
     return code == hs::kRenDeassert || code == hs::kRenDeassertGtl || code == hs::kRenAddressGtl ? "device_local"
-                                                                                                : "device_remote";
+                                                                                                 : "device_remote";
 }
 
-} // namespace
+}  // namespace
 
 std::shared_ptr<HislipSession> HislipSessions::create(Instrument instrument)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     const auto count = std::count_if(m_sessions.begin(), m_sessions.end(),
-                                     [&](const auto &e) { return e.second->instrument == instrument; });
+                                     [&](const auto& e) { return e.second->instrument == instrument; });
     if (count >= kMaxHislipSessions)
         return nullptr;
     while (m_sessions.count(m_nextId))
@@ -83,7 +83,7 @@ namespace {
 class HislipConnection
 {
 public:
-    HislipConnection(const ServerContext &ctx, int fd, Instrument instrument, int connection)
+    HislipConnection(const ServerContext& ctx, int fd, Instrument instrument, int connection)
         : ctx(ctx), core(ctx.core), fd(fd), inst(instrument), conn(connection),
           assembler(ctx.core.options.maxRecvSize - hs::kHeaderSize)
     {
@@ -93,14 +93,14 @@ public:
     void run()
     {
         readLoop(
-            ctx, fd, kReceiveBuffer, [&](const uint8_t *data, size_t n) { return consume(data, n) && sendReady(); },
+            ctx, fd, kReceiveBuffer, [&](const uint8_t* data, size_t n) { return consume(data, n) && sendReady(); },
             [&] { return waitMs(); });
     }
 
 private:
     enum class Role { Unknown, Sync, Async };
 
-    bool consume(const uint8_t *data, size_t n)
+    bool consume(const uint8_t* data, size_t n)
     {
         size_t off = 0;
         while (off < n) {
@@ -130,22 +130,22 @@ private:
         return true;
     }
 
-    bool send(hs::Type type, uint8_t control, uint32_t parameter, const std::string &payload = std::string())
+    bool send(hs::Type type, uint8_t control, uint32_t parameter, const std::string& payload = std::string())
     {
         uint8_t header[hs::kHeaderSize];
         hs::encodeHeader(header, hs::Header{static_cast<uint8_t>(type), control, parameter, payload.size()});
-        iovec pieces[2] = {{header, sizeof header}, {const_cast<char *>(payload.data()), payload.size()}};
+        iovec pieces[2] = {{header, sizeof header}, {const_cast<char*>(payload.data()), payload.size()}};
         return sendAllv(fd, pieces, 2);
     }
 
     /// FatalError, then the connection closes (always false).
-    bool fatal(uint8_t code, const std::string &text)
+    bool fatal(uint8_t code, const std::string& text)
     {
         send(hs::Type::FatalError, code, 0, text);
         return false;
     }
 
-    bool handle(const hs::Header &h, const std::vector<uint8_t> &payload)
+    bool handle(const hs::Header& h, const std::vector<uint8_t>& payload)
     {
         const hs::Type type = static_cast<hs::Type>(h.type);
         if (role == Role::Unknown)
@@ -163,7 +163,7 @@ private:
         return role == Role::Sync ? handleSync(h, payload) : handleAsync(h, payload);
     }
 
-    bool start(const hs::Header &h, const std::vector<uint8_t> &payload)
+    bool start(const hs::Header& h, const std::vector<uint8_t>& payload)
     {
         if (h.type == static_cast<uint8_t>(hs::Type::Initialize)) {
             const std::string sub(payload.begin(), payload.end());
@@ -198,7 +198,7 @@ private:
         return inStep;
     }
 
-    bool handleSync(const hs::Header &h, const std::vector<uint8_t> &payload)
+    bool handleSync(const hs::Header& h, const std::vector<uint8_t>& payload)
     {
         switch (static_cast<hs::Type>(h.type)) {
         case hs::Type::Data:
@@ -209,7 +209,7 @@ private:
                 if (session->asyncFd < 0)
                     return fatal(hs::kFatalChannelsNotEstablished, "asynchronous channel missing");
                 if (session->clearing)
-                    return true; // discarded until the clear completes
+                    return true;  // discarded until the clear completes
             }
             if (!nextMessageId(h.parameter))
                 return send(hs::Type::Error, hs::kErrorUnidentified, 0, "MessageID out of sequence");
@@ -221,22 +221,23 @@ private:
             session->state.reply.clear();
             session->expectedId = hs::kFirstMessageId;
             session->clearing = false;
-            return send(hs::Type::DeviceClearAcknowledge, 0, 0); // synchronized mode
+            return send(hs::Type::DeviceClearAcknowledge, 0, 0);  // synchronized mode
         }
         default:
             return send(hs::Type::Error, hs::kErrorUnrecognizedType, 0, "not a synchronous channel message");
         }
     }
 
-    bool data(const hs::Header &h, const std::vector<uint8_t> &payload)
+    bool data(const hs::Header& h, const std::vector<uint8_t>& payload)
     {
         const bool end = h.type == static_cast<uint8_t>(hs::Type::DataEnd);
         std::lock_guard<std::mutex> lock(session->mutex);
-        LinkState &state = session->state;
+        LinkState& state = session->state;
         if (end)
             session->replyId = h.parameter;
-        if (core.feed(inst, state, reinterpret_cast<const char *>(payload.data()), payload.size(), end,
-                      Transport::HiSlip, conn, session->linkId) == Core::Outcome::Drop)
+        if (core.feed(inst, state, reinterpret_cast<const char*>(payload.data()), payload.size(), end,
+                      Transport::HiSlip, conn, session->linkId)
+            == Core::Outcome::Drop)
             return false;
         if (state.protocolFault == FaultKind::NoReply)
             return true;
@@ -274,7 +275,7 @@ private:
         if (role != Role::Sync)
             return true;
         std::unique_lock<std::mutex> lock(session->mutex);
-        PendingReply &reply = session->state.reply;
+        PendingReply& reply = session->state.reply;
         if (!reply.active || Clock::now() < reply.readyAt)
             return true;
         const uint32_t id = session->replyId;
@@ -282,7 +283,7 @@ private:
             // Scripted endless reply: a Data message of filler per period.
             reply.readyAt = Clock::now() + std::chrono::milliseconds(reply.streamPeriodMs);
             lock.unlock();
-            const std::string &filler = streamFiller();
+            const std::string& filler = streamFiller();
             return sendData(id, filler.data(), filler.size(), filler.size(), false);
         }
         // Sent without the lock: a device clear may run meanwhile.
@@ -298,14 +299,14 @@ private:
         }
         lock.unlock();
         if (dropAt == 0)
-            return false; // scripted: the connection breaks before the reply
+            return false;  // scripted: the connection breaks before the reply
         const size_t limit = dropAt >= 0 ? std::min(size, static_cast<size_t>(dropAt)) : size;
         return sendData(id, bytes ? bytes->data() : "", size, limit, end) && dropAt < 0;
     }
 
     /// Sends `size` bytes as Data messages within the client's maximum, the
     /// last as DataEND when `end`; stops (false) after `limit` bytes.
-    bool sendData(uint32_t id, const char *base, size_t size, size_t limit, bool end)
+    bool sendData(uint32_t id, const char* base, size_t size, size_t limit, bool end)
     {
         uint64_t max = kDefaultClientPayload;
         {
@@ -323,11 +324,11 @@ private:
             iovec pieces[2] = {{header, sizeof header}, {nullptr, 0}};
             for (size_t k = 0; k < n || pieces[0].iov_len > 0;) {
                 const size_t piece = std::min({n - k, kSendPiece, limit - (at + k)});
-                pieces[1] = {const_cast<char *>(base + at + k), piece};
+                pieces[1] = {const_cast<char*>(base + at + k), piece};
                 if (!sendAllv(fd, pieces[0].iov_len ? pieces : pieces + 1, pieces[0].iov_len ? 2 : 1))
                     return false;
                 if (piece == 0 && k < n)
-                    return false; // scripted: the connection breaks here
+                    return false;  // scripted: the connection breaks here
                 pieces[0].iov_len = 0;
                 k += piece;
             }
@@ -338,7 +339,7 @@ private:
 
     /// A scripted fault on an asynchronous request, by its procedure name.
     /// Returns 1 to go on, 0 to answer nothing, -1 to close the connection.
-    int procedureFault(const char *name, bool &sent)
+    int procedureFault(const char* name, bool& sent)
     {
         core.log(inst, LogKind::Procedure, Transport::HiSlip, conn, session->linkId, name);
         Fault f;
@@ -351,22 +352,28 @@ private:
         if (!faulted)
             return 1;
         switch (f.kind) {
-        case FaultKind::NoReply: return 0;
-        case FaultKind::DropConnection: return -1;
-        case FaultKind::SlowReply: return interruptibleSleep(ctx, f.delayMs) ? 1 : -1;
-        case FaultKind::HislipFatal: fatal(static_cast<uint8_t>(f.hislipCode), "scripted"); return -1;
+        case FaultKind::NoReply:
+            return 0;
+        case FaultKind::DropConnection:
+            return -1;
+        case FaultKind::SlowReply:
+            return interruptibleSleep(ctx, f.delayMs) ? 1 : -1;
+        case FaultKind::HislipFatal:
+            fatal(static_cast<uint8_t>(f.hislipCode), "scripted");
+            return -1;
         case FaultKind::HislipError:
         case FaultKind::CommandError:
             sent = true;
             return send(hs::Type::Error, static_cast<uint8_t>(f.hislipCode), 0, "scripted") ? 0 : -1;
-        default: return 1;
+        default:
+            return 1;
         }
     }
 
-    bool handleAsync(const hs::Header &h, const std::vector<uint8_t> &payload)
+    bool handleAsync(const hs::Header& h, const std::vector<uint8_t>& payload)
     {
         const hs::Type type = static_cast<hs::Type>(h.type);
-        const char *name = type == hs::Type::AsyncDeviceClear          ? "device_clear"
+        const char* name = type == hs::Type::AsyncDeviceClear          ? "device_clear"
                            : type == hs::Type::AsyncStatusQuery        ? "device_readstb"
                            : type == hs::Type::AsyncRemoteLocalControl ? remoteLocalName(h.control)
                            : type == hs::Type::AsyncLock               ? (h.control ? "device_lock" : "device_unlock")
@@ -417,12 +424,12 @@ private:
         }
     }
 
-    bool lock(const hs::Header &h, const std::vector<uint8_t> &payload)
+    bool lock(const hs::Header& h, const std::vector<uint8_t>& payload)
     {
         if (h.control == hs::kLockRelease)
             return send(hs::Type::AsyncLockResponse,
                         ctx.links.unlock(inst, session->linkId) ? hs::kLockSuccess : hs::kLockError, 0);
-        if (!payload.empty()) // shared locks are not offered
+        if (!payload.empty())  // shared locks are not offered
             return send(hs::Type::AsyncLockResponse, hs::kLockError, 0);
         if (ctx.links.holds(inst, session->linkId))
             return send(hs::Type::AsyncLockResponse, hs::kLockError, 0);
@@ -454,8 +461,8 @@ private:
         }
     }
 
-    const ServerContext &ctx;
-    Core &core;
+    const ServerContext& ctx;
+    Core& core;
     const int fd;
     const Instrument inst;
     const int conn;
@@ -464,13 +471,13 @@ private:
     std::shared_ptr<HislipSession> session;
 };
 
-} // namespace
+}  // namespace
 
-void serveHislip(const ServerContext &ctx, int fd, Instrument instrument, int connection)
+void serveHislip(const ServerContext& ctx, int fd, Instrument instrument, int connection)
 {
     HislipConnection c(ctx, fd, instrument, connection);
     c.run();
 }
 
-} // namespace bench
-} // namespace quarnel
+}  // namespace bench
+}  // namespace quarnel

@@ -26,16 +26,16 @@ struct HislipSession
 {
     uint16_t id = 0;
     Instrument instrument = Instrument::Oscilloscope;
-    int linkId = 0; ///< in the link registry (locks)
+    int linkId = 0;  ///< in the link registry (locks)
     std::shared_ptr<LinkRegistry::Link> link;
 
-    std::mutex mutex; ///< guards everything below
+    std::mutex mutex;  ///< guards everything below
     LinkState state;
-    int syncFd = -1, asyncFd = -1; ///< -1 once that connection has ended
-    uint32_t expectedId = 0;       ///< MessageID the next Data/DataEND/Trigger must carry
-    uint32_t replyId = 0;          ///< MessageID the pending reply answers
-    uint64_t clientMaxMessage = 0; ///< 0: not announced
-    bool clearing = false;         ///< between AsyncDeviceClear and DeviceClearComplete
+    int syncFd = -1, asyncFd = -1;  ///< -1 once that connection has ended
+    uint32_t expectedId = 0;        ///< MessageID the next Data/DataEND/Trigger must carry
+    uint32_t replyId = 0;           ///< MessageID the pending reply answers
+    uint64_t clientMaxMessage = 0;  ///< 0: not announced
+    bool clearing = false;          ///< between AsyncDeviceClear and DeviceClearComplete
 };
 
 /// The bench's HiSLIP sessions, by id. Thread-safe.
@@ -55,7 +55,7 @@ private:
     uint16_t m_nextId = 1;
 };
 
-void serveHislip(const ServerContext &ctx, int fd, Instrument instrument, int connection);
+void serveHislip(const ServerContext& ctx, int fd, Instrument instrument, int connection);
 
-} // namespace bench
-} // namespace quarnel
+}  // namespace bench
+}  // namespace quarnel

@@ -8,28 +8,27 @@ namespace bench {
 
 using scpi::ProgramUnit;
 
-ScpiInstrument::ScpiInstrument(Instrument kind, std::string identity)
-    : m_kind(kind), m_identity(std::move(identity))
+ScpiInstrument::ScpiInstrument(Instrument kind, std::string identity) : m_kind(kind), m_identity(std::move(identity))
 {
     // SYSTem:ERRor[:NEXT]? is common to all three.
-    add("SYSTem:ERRor[:NEXT]", nullptr, [this](Call &c) {
+    add("SYSTem:ERRor[:NEXT]", nullptr, [this](Call& c) {
         if (c.paramCount())
             return static_cast<int>(scpi::ParameterNotAllowed);
         c.reply = m_errors.pop();
         return 0;
     });
-    add("SYSTem:ERRor:COUNt", nullptr, [this](Call &c) {
+    add("SYSTem:ERRor:COUNt", nullptr, [this](Call& c) {
         c.reply = std::to_string(m_errors.size());
         return 0;
     });
 }
 
-void ScpiInstrument::add(const std::string &pattern, Handler set, Handler query, int family)
+void ScpiInstrument::add(const std::string& pattern, Handler set, Handler query, int family)
 {
     m_commands.push_back(Command{scpi::Pattern(pattern), std::move(set), std::move(query), family});
 }
 
-std::string ScpiInstrument::settingKey(const std::string &pattern, const std::vector<int> &suffix)
+std::string ScpiInstrument::settingKey(const std::string& pattern, const std::vector<int>& suffix)
 {
     std::string key = pattern;
     for (int s : suffix)
@@ -37,18 +36,19 @@ std::string ScpiInstrument::settingKey(const std::string &pattern, const std::ve
     return key;
 }
 
-void ScpiInstrument::addSetting(const std::string &pattern, const std::string &initial, Parse parse, int family)
+void ScpiInstrument::addSetting(const std::string& pattern, const std::string& initial, Parse parse, int family)
 {
     m_settingDefaults[pattern] = initial;
-    add(pattern,
-        [this, pattern, parse](Call &c) {
+    add(
+        pattern,
+        [this, pattern, parse](Call& c) {
             std::string text;
             if (int e = parse(c, text))
                 return e;
             m_settings[settingKey(pattern, c.suffix)] = text;
             return 0;
         },
-        [this, pattern](Call &c) {
+        [this, pattern](Call& c) {
             auto it = m_settings.find(settingKey(pattern, c.suffix));
             c.reply = it != m_settings.end() ? it->second : m_settingDefaults[pattern];
             return 0;
@@ -56,72 +56,74 @@ void ScpiInstrument::addSetting(const std::string &pattern, const std::string &i
         family);
 }
 
-void ScpiInstrument::addBoolSetting(const std::string &pattern, bool initial, int family)
+void ScpiInstrument::addBoolSetting(const std::string& pattern, bool initial, int family)
 {
-    addSetting(pattern, initial ? "1" : "0",
-               [](Call &c, std::string &text) {
-                   bool v;
-                   if (int e = oneBool(c, v))
-                       return e;
-                   text = v ? "1" : "0";
-                   return 0;
-               },
-               family);
+    addSetting(
+        pattern, initial ? "1" : "0",
+        [](Call& c, std::string& text) {
+            bool v;
+            if (int e = oneBool(c, v))
+                return e;
+            text = v ? "1" : "0";
+            return 0;
+        },
+        family);
 }
 
-void ScpiInstrument::addNumberSetting(const std::string &pattern, double initial, double lo, double hi,
-                                      int family)
+void ScpiInstrument::addNumberSetting(const std::string& pattern, double initial, double lo, double hi, int family)
 {
-    addSetting(pattern, scpi::formatNumber(initial),
-               [lo, hi](Call &c, std::string &text) {
-                   double v;
-                   if (int e = oneNumber(c, v, lo, hi))
-                       return e;
-                   text = scpi::formatNumber(v);
-                   return 0;
-               },
-               family);
+    addSetting(
+        pattern, scpi::formatNumber(initial),
+        [lo, hi](Call& c, std::string& text) {
+            double v;
+            if (int e = oneNumber(c, v, lo, hi))
+                return e;
+            text = scpi::formatNumber(v);
+            return 0;
+        },
+        family);
 }
 
-void ScpiInstrument::addEnumSetting(const std::string &pattern, const std::vector<std::string> &choices,
-                                    const std::string &initial, int family, bool optionalParam)
+void ScpiInstrument::addEnumSetting(const std::string& pattern, const std::vector<std::string>& choices,
+                                    const std::string& initial, int family, bool optionalParam)
 {
-    addSetting(pattern, initial,
-               [choices, initial, optionalParam](Call &c, std::string &text) {
-                   if (optionalParam && c.paramCount() == 0) {
-                       text = initial;
-                       return 0;
-                   }
-                   return oneChoice(c, choices, text);
-               },
-               family);
+    addSetting(
+        pattern, initial,
+        [choices, initial, optionalParam](Call& c, std::string& text) {
+            if (optionalParam && c.paramCount() == 0) {
+                text = initial;
+                return 0;
+            }
+            return oneChoice(c, choices, text);
+        },
+        family);
 }
 
-void ScpiInstrument::addNumber(const std::string &pattern, double &field, double lo, double hi, int family)
+void ScpiInstrument::addNumber(const std::string& pattern, double& field, double lo, double hi, int family)
 {
-    double *target = &field;
-    add(pattern,
-        [target, lo, hi](Call &c) { return oneNumber(c, *target, lo, hi); },
-        [target](Call &c) {
+    double* target = &field;
+    add(
+        pattern, [target, lo, hi](Call& c) { return oneNumber(c, *target, lo, hi); },
+        [target](Call& c) {
             c.reply = scpi::formatNumber(*target);
             return 0;
         },
         family);
 }
 
-void ScpiInstrument::addBool(const std::string &pattern, bool &field, int family)
+void ScpiInstrument::addBool(const std::string& pattern, bool& field, int family)
 {
-    bool *target = &field;
-    add(pattern,
-        [target](Call &c) { return oneBool(c, *target); },
-        [target](Call &c) {
+    bool* target = &field;
+    add(
+        pattern, [target](Call& c) { return oneBool(c, *target); },
+        [target](Call& c) {
             c.reply = *target ? "1" : "0";
             return 0;
         },
         family);
 }
 
-int ScpiInstrument::oneNumber(Call &c, double &value, double lo, double hi)
+int ScpiInstrument::oneNumber(Call& c, double& value, double lo, double hi)
 {
     if (c.paramCount() == 0)
         return scpi::MissingParameter;
@@ -143,7 +145,7 @@ int ScpiInstrument::oneNumber(Call &c, double &value, double lo, double hi)
     return 0;
 }
 
-int ScpiInstrument::oneBool(Call &c, bool &value)
+int ScpiInstrument::oneBool(Call& c, bool& value)
 {
     if (c.paramCount() == 0)
         return scpi::MissingParameter;
@@ -154,13 +156,13 @@ int ScpiInstrument::oneBool(Call &c, bool &value)
     return 0;
 }
 
-int ScpiInstrument::oneChoice(Call &c, const std::vector<std::string> &choices, std::string &chosen)
+int ScpiInstrument::oneChoice(Call& c, const std::vector<std::string>& choices, std::string& chosen)
 {
     if (c.paramCount() == 0)
         return scpi::MissingParameter;
     if (c.paramCount() > 1)
         return scpi::ParameterNotAllowed;
-    for (const std::string &choice : choices) {
+    for (const std::string& choice : choices) {
         if (scpi::matchMnemonic(c.param(0), choice)) {
             // Answer queries with the short form, as instruments do.
             std::string shortForm;
@@ -174,7 +176,7 @@ int ScpiInstrument::oneChoice(Call &c, const std::vector<std::string> &choices, 
     return scpi::IllegalParameterValue;
 }
 
-void ScpiInstrument::pushError(int code, const std::string &info)
+void ScpiInstrument::pushError(int code, const std::string& info)
 {
     m_errors.push(code, info);
     m_esr |= scpi::esrBitFor(code);
@@ -201,10 +203,11 @@ void ScpiInstrument::reset()
     m_bigEndian = false;
 }
 
-void ScpiInstrument::addDataFormat(const char *bigEndianName, const char *littleEndianName)
+void ScpiInstrument::addDataFormat(const char* bigEndianName, const char* littleEndianName)
 {
-    add("FORMat[:DATA]",
-        [this](Call &c) {
+    add(
+        "FORMat[:DATA]",
+        [this](Call& c) {
             if (c.paramCount() == 0)
                 return static_cast<int>(scpi::MissingParameter);
             if (c.paramCount() > 2)
@@ -226,20 +229,21 @@ void ScpiInstrument::addDataFormat(const char *bigEndianName, const char *little
             m_real = true;
             return 0;
         },
-        [this](Call &c) {
+        [this](Call& c) {
             c.reply = m_real ? "REAL,32" : "ASC,0";
             return 0;
         });
     const std::string big = bigEndianName, little = littleEndianName;
-    add("FORMat:BORDer",
-        [this](Call &c) {
+    add(
+        "FORMat:BORDer",
+        [this](Call& c) {
             std::string chosen;
             if (int e = oneChoice(c, {"LSBFirst", "MSBFirst", "NORMal", "SWAPped"}, chosen))
                 return e;
             m_bigEndian = chosen == "MSBF" || chosen == "NORM";
             return 0;
         },
-        [this, big, little](Call &c) {
+        [this, big, little](Call& c) {
             c.reply = m_bigEndian ? big : little;
             return 0;
         });
@@ -249,16 +253,16 @@ void ScpiInstrument::powerOn()
 {
     reset();
     m_errors.clear();
-    m_esr = 0x80; // PON
+    m_esr = 0x80;  // PON
     m_ese = m_sre = 0;
 }
 
-int ScpiInstrument::runCommon(const ProgramUnit &unit, ExecContext &ctx, std::string &reply, bool &aborted)
+int ScpiInstrument::runCommon(const ProgramUnit& unit, ExecContext& ctx, std::string& reply, bool& aborted)
 {
-    const std::string &n = unit.commonName;
+    const std::string& n = unit.commonName;
     aborted = false;
     auto noParams = [&]() { return unit.params.empty(); };
-    auto byteParam = [&](uint8_t &target) {
+    auto byteParam = [&](uint8_t& target) {
         double v;
         if (unit.params.size() != 1)
             return unit.params.empty() ? static_cast<int>(scpi::MissingParameter)
@@ -277,7 +281,7 @@ int ScpiInstrument::runCommon(const ProgramUnit &unit, ExecContext &ctx, std::st
         if (n == "IDN") {
             reply = m_identity;
         } else if (n == "OPC") {
-            reply = "1"; // every operation has completed when this unit runs
+            reply = "1";  // every operation has completed when this unit runs
         } else if (n == "ESR") {
             reply = std::to_string(m_esr);
             m_esr = 0;
@@ -317,7 +321,7 @@ int ScpiInstrument::runCommon(const ProgramUnit &unit, ExecContext &ctx, std::st
     return 0;
 }
 
-std::shared_ptr<const std::string> ScpiInstrument::execute(const std::string &message, ExecContext &ctx)
+std::shared_ptr<const std::string> ScpiInstrument::execute(const std::string& message, ExecContext& ctx)
 {
     std::vector<ProgramUnit> units;
     int syntaxError = 0;
@@ -327,12 +331,12 @@ std::shared_ptr<const std::string> ScpiInstrument::execute(const std::string &me
     struct Response
     {
         std::string text;
-        std::shared_ptr<const std::string> shared; ///< with its "\n"
+        std::shared_ptr<const std::string> shared;  ///< with its "\n"
     };
     std::vector<Response> responses;
     bool stopped = false;
-    std::vector<scpi::HeaderNode> path; // current compound path (all but the last node)
-    for (const ProgramUnit &unit : units) {
+    std::vector<scpi::HeaderNode> path;  // current compound path (all but the last node)
+    for (const ProgramUnit& unit : units) {
         std::string reply;
         std::shared_ptr<const std::string> sharedReply;
         int error = 0;
@@ -342,7 +346,7 @@ std::shared_ptr<const std::string> ScpiInstrument::execute(const std::string &me
         } else {
             // Headers resolve from the root; a header that does not resolve there
             // is tried below the previous unit's path (SCPI's compound rule).
-            const Command *found = nullptr;
+            const Command* found = nullptr;
             std::vector<int> suffix;
             std::vector<scpi::HeaderNode> resolved = unit.nodes;
             for (int attempt = 0; attempt < 2 && !found; ++attempt) {
@@ -352,7 +356,7 @@ std::shared_ptr<const std::string> ScpiInstrument::execute(const std::string &me
                     resolved = path;
                     resolved.insert(resolved.end(), unit.nodes.begin(), unit.nodes.end());
                 }
-                for (const Command &cmd : m_commands) {
+                for (const Command& cmd : m_commands) {
                     if ((unit.query ? cmd.query : cmd.set) && cmd.pattern.match(resolved, suffix)) {
                         found = &cmd;
                         break;
@@ -406,5 +410,5 @@ std::shared_ptr<const std::string> ScpiInstrument::execute(const std::string &me
     return std::make_shared<const std::string>(std::move(out));
 }
 
-} // namespace bench
-} // namespace quarnel
+}  // namespace bench
+}  // namespace quarnel

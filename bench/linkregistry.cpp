@@ -8,9 +8,9 @@ namespace bench {
 namespace {
 /// Longest lock wait honoured, whatever a client asks for.
 constexpr uint32_t kMaxLockWaitMs = 24u * 3600u * 1000u;
-} // namespace
+}  // namespace
 
-std::shared_ptr<LinkRegistry::Link> LinkRegistry::add(Instrument instrument, int connection, int &id)
+std::shared_ptr<LinkRegistry::Link> LinkRegistry::add(Instrument instrument, int connection, int& id)
 {
     auto link = std::make_shared<Link>();
     link->instrument = instrument;
@@ -24,7 +24,7 @@ std::shared_ptr<LinkRegistry::Link> LinkRegistry::add(Instrument instrument, int
 void LinkRegistry::remove(int id)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    for (int &owner : m_lockOwner)
+    for (int& owner : m_lockOwner)
         if (owner == id)
             owner = 0;
     m_links.erase(id);
@@ -42,9 +42,9 @@ bool LinkRegistry::abort(Instrument instrument, int id)
     return known;
 }
 
-bool LinkRegistry::waitFree(std::unique_lock<std::mutex> &lock, Instrument instrument, int id, uint32_t waitMs)
+bool LinkRegistry::waitFree(std::unique_lock<std::mutex>& lock, Instrument instrument, int id, uint32_t waitMs)
 {
-    const int &owner = m_lockOwner[static_cast<int>(instrument)];
+    const int& owner = m_lockOwner[static_cast<int>(instrument)];
     if (owner == 0 || owner == id)
         return true;
     if (waitMs == 0)
@@ -72,7 +72,7 @@ bool LinkRegistry::lock(Instrument instrument, int id, uint32_t waitMs)
 bool LinkRegistry::unlock(Instrument instrument, int id)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    int &owner = m_lockOwner[static_cast<int>(instrument)];
+    int& owner = m_lockOwner[static_cast<int>(instrument)];
     if (owner != id)
         return false;
     owner = 0;
@@ -92,7 +92,7 @@ bool LinkRegistry::locked(Instrument instrument) const
     return m_lockOwner[static_cast<int>(instrument)] != 0;
 }
 
-bool LinkRegistry::sleep(Link &link, Clock::time_point until)
+bool LinkRegistry::sleep(Link& link, Clock::time_point until)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     m_cv.wait_until(lock, until, [&] { return link.abort.load() || m_stopping; });
@@ -105,5 +105,5 @@ void LinkRegistry::wakeAll()
     m_cv.notify_all();
 }
 
-} // namespace bench
-} // namespace quarnel
+}  // namespace bench
+}  // namespace quarnel

@@ -24,10 +24,10 @@ public:
         std::atomic<bool> abort{false};
     };
 
-    explicit LinkRegistry(const std::atomic<bool> &stopping) : m_stopping(stopping) {}
+    explicit LinkRegistry(const std::atomic<bool>& stopping) : m_stopping(stopping) {}
 
     /// A new link with a fresh id (never 0).
-    std::shared_ptr<Link> add(Instrument instrument, int connection, int &id);
+    std::shared_ptr<Link> add(Instrument instrument, int connection, int& id);
     /// Drops the link and any lock it holds.
     void remove(int id);
     /// Abort channel: flags the link's running read. False for an unknown link.
@@ -43,21 +43,21 @@ public:
     bool locked(Instrument instrument) const;
     /// Sleeps until `until`, an abort of `link` or a stop. True when the link
     /// was aborted (the flag is then cleared).
-    bool sleep(Link &link, Clock::time_point until);
+    bool sleep(Link& link, Clock::time_point until);
     /// Wakes every wait (the server is stopping).
     void wakeAll();
 
 private:
     /// Caller holds m_mutex: waits until no other link holds the lock or the time is up.
-    bool waitFree(std::unique_lock<std::mutex> &lock, Instrument instrument, int id, uint32_t waitMs);
+    bool waitFree(std::unique_lock<std::mutex>& lock, Instrument instrument, int id, uint32_t waitMs);
 
-    const std::atomic<bool> &m_stopping;
+    const std::atomic<bool>& m_stopping;
     mutable std::mutex m_mutex;
-    std::condition_variable m_cv; ///< lock released, abort, stop
+    std::condition_variable m_cv;  ///< lock released, abort, stop
     std::map<int, std::shared_ptr<Link>> m_links;
     int m_lockOwner[kInstrumentCount] = {0, 0, 0};
     int m_nextId = 1;
 };
 
-} // namespace bench
-} // namespace quarnel
+}  // namespace bench
+}  // namespace quarnel

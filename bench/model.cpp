@@ -9,7 +9,7 @@ namespace model {
 
 namespace {
 
-uint64_t splitmix(uint64_t &x)
+uint64_t splitmix(uint64_t& x)
 {
     uint64_t z = (x += 0x9E3779B97F4A7C15ull);
     z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
@@ -30,9 +30,12 @@ enum Stream : uint64_t {
     StreamIdle = 7
 };
 
-double clip3(double z) { return std::max(-3.0, std::min(3.0, z)); }
+double clip3(double z)
+{
+    return std::max(-3.0, std::min(3.0, z));
+}
 
-double drawDelay(Rng &rng, const DelayDistribution &delay)
+double drawDelay(Rng& rng, const DelayDistribution& delay)
 {
     double ms = delay.meanMs + delay.jitterMs * clip3(rng.normal());
     return std::max(0.0, ms) * 1e-3;
@@ -47,7 +50,7 @@ double effectiveTau(double tau, double bandwidth)
 }
 
 // Screen limits of a channel: values beyond them are clipped as the digitiser does.
-void clipToScreen(const ChannelSetup &s, double &lo, double &hi)
+void clipToScreen(const ChannelSetup& s, double& lo, double& hi)
 {
     double scale = s.scale > 0.0 ? s.scale : 0.1;
     lo = (-5.0 - s.position) * scale + s.offset;
@@ -57,7 +60,7 @@ void clipToScreen(const ChannelSetup &s, double &lo, double &hi)
 // Averaged detector noise: power factor with mean 1. `n` independent samples
 // per displayed point (RBW/VBW); the log of a single one is the familiar
 // 5.6 dB spread of a noise floor.
-double detectorFactor(Rng &rng, double n)
+double detectorFactor(Rng& rng, double n)
 {
     if (n < 1.5)
         return -std::log(1.0 - rng.uniform());
@@ -71,11 +74,17 @@ double detectorFactor(Rng &rng, double n)
     return std::max(0.05, 1.0 + rng.normal() / std::sqrt(n));
 }
 
-double dbmToMw(double dbm) { return std::pow(10.0, dbm / 10.0); }
-double mwToDbm(double mw) { return 10.0 * std::log10(std::max(mw, 1e-30)); }
+double dbmToMw(double dbm)
+{
+    return std::pow(10.0, dbm / 10.0);
+}
+double mwToDbm(double mw)
+{
+    return 10.0 * std::log10(std::max(mw, 1e-30));
+}
 
 // Detected RF power at time t (relative to the trigger point), mW, noise free.
-double rfPowerMw(const Event &event, double t, double floorMw, double linkMw, double vbw)
+double rfPowerMw(const Event& event, double t, double floorMw, double linkMw, double vbw)
 {
     double p = floorMw;
     if (event.index == 0)
@@ -88,12 +97,12 @@ double rfPowerMw(const Event &event, double t, double floorMw, double linkMw, do
     return p;
 }
 
-} // namespace
+}  // namespace
 
 Rng::Rng(uint64_t seed)
 {
     uint64_t x = seed;
-    for (auto &s : m_s)
+    for (auto& s : m_s)
         s = splitmix(x);
 }
 
@@ -126,7 +135,7 @@ double Rng::normal()
     return u * f;
 }
 
-Event drawEvent(const Options &options, uint64_t index, double triggerLevel, const double *forcedBase)
+Event drawEvent(const Options& options, uint64_t index, double triggerLevel, const double* forcedBase)
 {
     Event e;
     e.index = index;
@@ -145,13 +154,13 @@ Event drawEvent(const Options &options, uint64_t index, double triggerLevel, con
     return e;
 }
 
-double noiseFloorDbm(const AnalyzerTuning &tuning)
+double noiseFloorDbm(const AnalyzerTuning& tuning)
 {
     double rbw = std::max(tuning.rbw, 1.0);
     return -174.0 + 10.0 * std::log10(rbw) + kNoiseFigureDb + std::max(0.0, tuning.attenuation);
 }
 
-double linkLevelDbm(const AnalyzerTuning &tuning, double linkFrequency, double frequency)
+double linkLevelDbm(const AnalyzerTuning& tuning, double linkFrequency, double frequency)
 {
     double rbw = std::max(tuning.rbw, 1.0);
     // Share of the link's power inside the resolution filter, then the filter's
@@ -163,19 +172,19 @@ double linkLevelDbm(const AnalyzerTuning &tuning, double linkFrequency, double f
     return kLinkPowerDbm + 10.0 * std::log10(share) + std::max(rolloffDb, -200.0);
 }
 
-void scopeChannel(int channel, const Options &options, const Event &event, const Timebase &tb,
-                  const ChannelSetup &setup, const AnalyzerTuning &tuning, float *out)
+void scopeChannel(int channel, const Options& options, const Event& event, const Timebase& tb,
+                  const ChannelSetup& setup, const AnalyzerTuning& tuning, float* out)
 {
     double lo, hi;
     clipToScreen(setup, lo, hi);
-    uint64_t stream = channel == 1 ? StreamSource : channel == 2 ? StreamSink
-                    : channel == 3 ? StreamChannel3 : StreamChannel4;
+    uint64_t stream = channel == 1   ? StreamSource
+                      : channel == 2 ? StreamSink
+                      : channel == 3 ? StreamChannel3
+                                     : StreamChannel4;
     Rng rng(Rng::streamSeed(options.seed, event.index, stream));
     double humPhase = 2.0 * kPi * rng.uniform();
     const double w = 2.0 * kPi * 50.0;
-    auto put = [&](size_t k, double v) {
-        out[k] = static_cast<float>(std::max(lo, std::min(hi, v)));
-    };
+    auto put = [&](size_t k, double v) { out[k] = static_cast<float>(std::max(lo, std::min(hi, v))); };
 
     if (channel == 1 || channel == 2) {
         bool source = channel == 1;
@@ -231,8 +240,8 @@ void scopeChannel(int channel, const Options &options, const Event &event, const
         put(k, kScopeNoise * rng.normal());
 }
 
-void analyzerTrace(const Options &options, const Event &event, const Timebase &tb,
-                   const AnalyzerTuning &tuning, float *out)
+void analyzerTrace(const Options& options, const Event& event, const Timebase& tb, const AnalyzerTuning& tuning,
+                   float* out)
 {
     double floorDbm = noiseFloorDbm(tuning);
     double floorMw = dbmToMw(floorDbm);
@@ -265,11 +274,11 @@ bool videoDetects(double thresholdPct, double hysteresisPct)
     return thresholdPct - h > kAplLow && thresholdPct + h < kAplHigh;
 }
 
-double videoReportedMs(const Event &event)
+double videoReportedMs(const Event& event)
 {
     return std::round(event.hdmiDelay * 1e6) / 1e3;
 }
 
-} // namespace model
-} // namespace bench
-} // namespace quarnel
+}  // namespace model
+}  // namespace bench
+}  // namespace quarnel

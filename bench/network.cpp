@@ -11,7 +11,7 @@
 namespace quarnel {
 namespace bench {
 
-bool sendAllv(int fd, iovec *pieces, size_t count)
+bool sendAllv(int fd, iovec* pieces, size_t count)
 {
     while (count > 0) {
         if (pieces->iov_len == 0) {
@@ -31,7 +31,7 @@ bool sendAllv(int fd, iovec *pieces, size_t count)
         size_t left = static_cast<size_t>(n);
         while (left > 0 && count > 0) {
             size_t take = std::min(left, pieces->iov_len);
-            pieces->iov_base = static_cast<char *>(pieces->iov_base) + take;
+            pieces->iov_base = static_cast<char*>(pieces->iov_base) + take;
             pieces->iov_len -= take;
             left -= take;
             if (pieces->iov_len == 0) {
@@ -43,13 +43,13 @@ bool sendAllv(int fd, iovec *pieces, size_t count)
     return true;
 }
 
-bool sendAll(int fd, const void *data, size_t size)
+bool sendAll(int fd, const void* data, size_t size)
 {
-    iovec piece{const_cast<void *>(data), size};
+    iovec piece{const_cast<void*>(data), size};
     return sendAllv(fd, &piece, 1);
 }
 
-std::string peerName(const sockaddr_in &a)
+std::string peerName(const sockaddr_in& a)
 {
     char buf[INET_ADDRSTRLEN] = {0};
     inet_ntop(AF_INET, &a.sin_addr, buf, sizeof buf);
@@ -79,7 +79,7 @@ int msUntil(Clock::time_point t)
     return ms < 0 ? 0 : static_cast<int>(ms + 1);
 }
 
-bool interruptibleSleep(const ServerContext &ctx, int ms)
+bool interruptibleSleep(const ServerContext& ctx, int ms)
 {
     pollfd pfd{ctx.wakeFd, POLLIN, 0};
     const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
@@ -93,10 +93,10 @@ bool interruptibleSleep(const ServerContext &ctx, int ms)
     }
 }
 
-std::string bindListener(const std::string &address, uint16_t port, bool udp, int &fd, uint16_t &bound)
+std::string bindListener(const std::string& address, uint16_t port, bool udp, int& fd, uint16_t& bound)
 {
     fd = -1;
-    const char *what = udp ? "UDP" : "TCP";
+    const char* what = udp ? "UDP" : "TCP";
     sockaddr_in a;
     std::memset(&a, 0, sizeof a);
     a.sin_family = AF_INET;
@@ -110,18 +110,20 @@ std::string bindListener(const std::string &address, uint16_t port, bool udp, in
         int one = 1;
         ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     }
-    if (::bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a) < 0) {
+    if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) < 0) {
         int e = errno;
         ::close(s);
         std::string where = address + ":" + std::to_string(port) + " (" + what + ")";
         if (e == EACCES || e == EPERM)
-            return "cannot bind " + where + ": ports below 1024 need privilege. Run as root, or grant the "
-                   "program the capability once, e.g. `sudo setcap cap_net_bind_service=+ep "
-                   "$(command -v quarnel-bench)`; or choose another portmapper port (--pmap-port) "
-                   "with a client that accepts host,port";
+            return "cannot bind " + where
+                   + ": ports below 1024 need privilege. Run as root, or grant the "
+                     "program the capability once, e.g. `sudo setcap cap_net_bind_service=+ep "
+                     "$(command -v quarnel-bench)`; or choose another portmapper port (--pmap-port) "
+                     "with a client that accepts host,port";
         if (e == EADDRINUSE)
-            return "cannot bind " + where + ": the port is in use (another bench on this address, or a "
-                   "system rpcbind listening on all addresses: stop it or use other addresses)";
+            return "cannot bind " + where
+                   + ": the port is in use (another bench on this address, or a "
+                     "system rpcbind listening on all addresses: stop it or use other addresses)";
         if (e == EADDRNOTAVAIL)
             return "cannot bind " + where + ": not an address of this machine (use 127.x.y.z)";
         return "cannot bind " + where + ": " + std::strerror(e);
@@ -133,11 +135,11 @@ std::string bindListener(const std::string &address, uint16_t port, bool udp, in
     }
     sockaddr_in got;
     socklen_t len = sizeof got;
-    ::getsockname(s, reinterpret_cast<sockaddr *>(&got), &len);
+    ::getsockname(s, reinterpret_cast<sockaddr*>(&got), &len);
     bound = ntohs(got.sin_port);
     fd = s;
     return std::string();
 }
 
-} // namespace bench
-} // namespace quarnel
+}  // namespace bench
+}  // namespace quarnel

@@ -29,12 +29,12 @@ struct InstrumentPorts
 /// What a connection handler may use of the running server.
 struct ServerContext
 {
-    Core &core;
-    LinkRegistry &links;
-    HislipSessions &hislip;
-    const InstrumentPorts *ports; ///< kInstrumentCount entries
-    int wakeFd;                   ///< readable once the server stops
-    const std::atomic<bool> &stopping;
+    Core& core;
+    LinkRegistry& links;
+    HislipSessions& hislip;
+    const InstrumentPorts* ports;  ///< kInstrumentCount entries
+    int wakeFd;                    ///< readable once the server stops
+    const std::atomic<bool>& stopping;
 };
 
 /// Receive buffer of one connection.
@@ -46,21 +46,21 @@ constexpr size_t kSendPiece = 4u << 20;
 /// Milliseconds until `t` for a poll, rounded up so the wait does not end early; 0 when past.
 int msUntil(Clock::time_point t);
 /// Sends every piece, in order, with as few system calls as the socket allows.
-bool sendAllv(int fd, iovec *pieces, size_t count);
-bool sendAll(int fd, const void *data, size_t size);
-std::string peerName(const sockaddr_in &address);
+bool sendAllv(int fd, iovec* pieces, size_t count);
+bool sendAll(int fd, const void* data, size_t size);
+std::string peerName(const sockaddr_in& address);
 /// Waits for input on fd or the wake pipe: 1 readable, 0 time-out, -1 stop or error.
 int waitReadable(int fd, int wakeFd, int timeoutMs);
 /// Sleeps up to `ms`; false (early) when the server stops.
-bool interruptibleSleep(const ServerContext &ctx, int ms);
+bool interruptibleSleep(const ServerContext& ctx, int ms);
 /// Binds (and for TCP listens on) address:port; "" or the reason it failed.
-std::string bindListener(const std::string &address, uint16_t port, bool udp, int &fd, uint16_t &bound);
+std::string bindListener(const std::string& address, uint16_t port, bool udp, int& fd, uint16_t& bound);
 
 /// Reads fd until the peer goes, the server stops or `consume(data, size)`
 /// returns false. Each wait lasts at most `waitMs()` (-1: until data comes);
 /// when one runs out, consume is called with (nullptr, 0).
 template <class Consume, class WaitMs>
-void readLoop(const ServerContext &ctx, int fd, size_t bufferSize, Consume &&consume, WaitMs &&waitMs)
+void readLoop(const ServerContext& ctx, int fd, size_t bufferSize, Consume&& consume, WaitMs&& waitMs)
 {
     std::vector<uint8_t> buf(bufferSize);
     while (!ctx.stopping) {
@@ -81,12 +81,13 @@ void readLoop(const ServerContext &ctx, int fd, size_t bufferSize, Consume &&con
 /// readLoop for record-marked RPC messages: `handle(record)` answers each
 /// complete record (false closes the connection); a record over maxRecord
 /// closes it too, since the stream cannot be resynchronised.
-template <class Handle> void readRecords(const ServerContext &ctx, int fd, size_t maxRecord, size_t bufferSize, Handle &&handle)
+template <class Handle>
+void readRecords(const ServerContext& ctx, int fd, size_t maxRecord, size_t bufferSize, Handle&& handle)
 {
     protocol::RecordAssembler assembler(maxRecord);
     readLoop(
         ctx, fd, bufferSize,
-        [&](const uint8_t *data, size_t n) {
+        [&](const uint8_t* data, size_t n) {
             size_t off = 0;
             while (off < n) {
                 size_t used = 0;
@@ -104,5 +105,5 @@ template <class Handle> void readRecords(const ServerContext &ctx, int fd, size_
         [] { return -1; });
 }
 
-} // namespace bench
-} // namespace quarnel
+}  // namespace bench
+}  // namespace quarnel

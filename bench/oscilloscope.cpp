@@ -30,7 +30,7 @@ constexpr int kSecond = 1;
 /// 10,000,000-point float channels fit).
 constexpr size_t kMaxCachedBytes = 256u << 20;
 
-double bandLimitHz(const std::string &choice)
+double bandLimitHz(const std::string& choice)
 {
     if (choice == "B20")
         return 20e6;
@@ -40,13 +40,13 @@ double bandLimitHz(const std::string &choice)
         return 800e6;
     return 0.0;
 }
-} // namespace
+}  // namespace
 
-Oscilloscope::Oscilloscope(const Options &options)
+Oscilloscope::Oscilloscope(const Options& options)
     : ScpiInstrument(Instrument::Oscilloscope, options.scopeIdentity), m_options(options),
       m_family(options.initialFamily)
 {
-    auto channelIndex = [](Call &c, int &index) {
+    auto channelIndex = [](Call& c, int& index) {
         int n = c.suffixAt(0);
         if (n < 1 || n > 4)
             return static_cast<int>(scpi::HeaderSuffixOutOfRange);
@@ -55,43 +55,46 @@ Oscilloscope::Oscilloscope(const Options &options)
     };
 
     // ---- acquisition and time base
-    add("ACQuire:POINts:AUTO",
-        [this](Call &c) {
+    add(
+        "ACQuire:POINts:AUTO",
+        [this](Call& c) {
             bool v;
             if (int e = oneBool(c, v))
                 return e;
             m_fixedPoints = v ? 0 : points();
             return 0;
         },
-        [this](Call &c) {
+        [this](Call& c) {
             c.reply = m_fixedPoints ? "0" : "1";
             return 0;
         },
         kFirst);
-    add("ACQuire:POINts[:VALue]",
-        [this](Call &c) {
+    add(
+        "ACQuire:POINts[:VALue]",
+        [this](Call& c) {
             double v;
             if (int e = oneNumber(c, v, 2.0, static_cast<double>(kMaxScopePoints)))
                 return e;
             m_fixedPoints = static_cast<size_t>(std::llround(v));
             return 0;
         },
-        [this](Call &c) {
+        [this](Call& c) {
             c.reply = std::to_string(points());
             return 0;
         },
         kFirst);
     addEnumSetting("ACQuire:WRATe", {"MSAMplerate", "MWAVeform", "AUTO"}, "AUTO", kSecond);
     addNumber("TIMebase:RANGe", m_range, 1e-12, 1e5, kFirst);
-    add("TIMebase:SCALe",
-        [this](Call &c) {
+    add(
+        "TIMebase:SCALe",
+        [this](Call& c) {
             double v;
             if (int e = oneNumber(c, v, 1e-13, 1e4))
                 return e;
             m_range = v * divisions();
             return 0;
         },
-        [this](Call &c) {
+        [this](Call& c) {
             c.reply = scpi::formatNumber(m_range / divisions());
             return 0;
         });
@@ -99,12 +102,41 @@ Oscilloscope::Oscilloscope(const Options &options)
     addNumber("TIMebase:POSition", m_position, -1e4, 1e4, kSecond);
 
     // ---- run control
-    add("RUN", [this](Call &) { m_running = true; m_armed = false; return 0; }, nullptr);
-    add("RUNContinous", [this](Call &) { m_running = true; m_armed = false; return 0; }, nullptr, kFirst);
-    add("STOP", [this](Call &) { m_running = false; m_armed = false; return 0; }, nullptr, kFirst);
-    add("SINGle", [this](Call &) { m_running = false; m_armed = true; return 0; }, nullptr, kSecond);
-    add("INITiate:CONTinuous",
-        [this](Call &c) {
+    add(
+        "RUN",
+        [this](Call&) {
+            m_running = true;
+            m_armed = false;
+            return 0;
+        },
+        nullptr);
+    add(
+        "RUNContinous",
+        [this](Call&) {
+            m_running = true;
+            m_armed = false;
+            return 0;
+        },
+        nullptr, kFirst);
+    add(
+        "STOP",
+        [this](Call&) {
+            m_running = false;
+            m_armed = false;
+            return 0;
+        },
+        nullptr, kFirst);
+    add(
+        "SINGle",
+        [this](Call&) {
+            m_running = false;
+            m_armed = true;
+            return 0;
+        },
+        nullptr, kSecond);
+    add(
+        "INITiate:CONTinuous",
+        [this](Call& c) {
             bool v;
             if (int e = oneBool(c, v))
                 return e;
@@ -112,19 +144,26 @@ Oscilloscope::Oscilloscope(const Options &options)
             m_armed = !v;
             return 0;
         },
-        [this](Call &c) {
+        [this](Call& c) {
             c.reply = m_running ? "1" : "0";
             return 0;
         },
         kFirst);
-    add("INITiate[:IMMediate]", [this](Call &) { m_armed = true; return 0; }, nullptr);
+    add(
+        "INITiate[:IMMediate]",
+        [this](Call&) {
+            m_armed = true;
+            return 0;
+        },
+        nullptr);
 
     // ---- channels
     // Per-channel on/off and numeric settings share one shape: suffix check,
     // one parameter, one field (times a unit factor).
-    auto addChannelOn = [this, channelIndex](const char *pattern, int family) {
-        add(pattern,
-            [this, channelIndex](Call &c) {
+    auto addChannelOn = [this, channelIndex](const char* pattern, int family) {
+        add(
+            pattern,
+            [this, channelIndex](Call& c) {
                 int i;
                 bool v;
                 if (int e = channelIndex(c, i))
@@ -134,7 +173,7 @@ Oscilloscope::Oscilloscope(const Options &options)
                 m_channels[i].on = v;
                 return 0;
             },
-            [this, channelIndex](Call &c) {
+            [this, channelIndex](Call& c) {
                 int i;
                 if (int e = channelIndex(c, i))
                     return e;
@@ -143,10 +182,11 @@ Oscilloscope::Oscilloscope(const Options &options)
             },
             family);
     };
-    auto addChannelNumber = [this, channelIndex](const char *pattern, double model::ChannelSetup::*field,
-                                                 double lo, double hi, double unit, int family) {
-        add(pattern,
-            [this, channelIndex, field, lo, hi, unit](Call &c) {
+    auto addChannelNumber = [this, channelIndex](const char* pattern, double model::ChannelSetup::*field, double lo,
+                                                 double hi, double unit, int family) {
+        add(
+            pattern,
+            [this, channelIndex, field, lo, hi, unit](Call& c) {
                 int i;
                 double v;
                 if (int e = channelIndex(c, i))
@@ -156,7 +196,7 @@ Oscilloscope::Oscilloscope(const Options &options)
                 m_channels[i].setup.*field = v / unit;
                 return 0;
             },
-            [this, channelIndex, field, unit](Call &c) {
+            [this, channelIndex, field, unit](Call& c) {
                 int i;
                 if (int e = channelIndex(c, i))
                     return e;
@@ -173,10 +213,10 @@ Oscilloscope::Oscilloscope(const Options &options)
     addChannelNumber("CHANnel#:POSition", &model::ChannelSetup::position, -50.0, 50.0, 1.0, -1);
     addChannelNumber("CHANnel#:OFFSet", &model::ChannelSetup::offset, -100.0, 100.0, 1.0, -1);
     addEnumSetting("CHANnel#:COUPling", {"DC", "DCLimit", "AC", "ACLimit", "GND"}, "DC");
-    addEnumSetting("CHANnel#:TYPE", {"SAMPle", "RMS", "PDETect", "HRESolution", "AVERage", "ENVelope"},
-                   "SAMP");
-    add("CHANnel#:BANDwidth",
-        [this, channelIndex](Call &c) {
+    addEnumSetting("CHANnel#:TYPE", {"SAMPle", "RMS", "PDETect", "HRESolution", "AVERage", "ENVelope"}, "SAMP");
+    add(
+        "CHANnel#:BANDwidth",
+        [this, channelIndex](Call& c) {
             int i;
             std::string chosen;
             if (int e = channelIndex(c, i))
@@ -186,7 +226,7 @@ Oscilloscope::Oscilloscope(const Options &options)
             m_bandLimit[i] = bandLimitHz(chosen);
             return 0;
         },
-        [this, channelIndex](Call &c) {
+        [this, channelIndex](Call& c) {
             int i;
             if (int e = channelIndex(c, i))
                 return e;
@@ -195,20 +235,19 @@ Oscilloscope::Oscilloscope(const Options &options)
             return 0;
         });
     addNumber("CHANnel#:DIGFilter:CUToff", m_digitalFilter, 1e3, 1e10, kFirst);
-    add("CHANnel#:DATA[:VALues]", nullptr,
-        [this, channelIndex](Call &c) {
-            int i;
-            if (int e = channelIndex(c, i))
-                return e;
-            if (c.paramCount())
-                return static_cast<int>(scpi::ParameterNotAllowed);
-            return dataQuery(c, i + 1);
-        });
-    add("CHANnel#:DATA:HEADer", nullptr, [this](Call &c) {
+    add("CHANnel#:DATA[:VALues]", nullptr, [this, channelIndex](Call& c) {
+        int i;
+        if (int e = channelIndex(c, i))
+            return e;
+        if (c.paramCount())
+            return static_cast<int>(scpi::ParameterNotAllowed);
+        return dataQuery(c, i + 1);
+    });
+    add("CHANnel#:DATA:HEADer", nullptr, [this](Call& c) {
         model::Timebase tb = m_haveAcquisition ? m_last.timebase : timebase();
         double stop = tb.start + tb.step * static_cast<double>(tb.points ? tb.points - 1 : 0);
-        c.reply = scpi::formatNumber(tb.start) + "," + scpi::formatNumber(stop) + ","
-                  + std::to_string(tb.points) + ",1";
+        c.reply =
+            scpi::formatNumber(tb.start) + "," + scpi::formatNumber(stop) + "," + std::to_string(tb.points) + ",1";
         return 0;
     });
 
@@ -265,10 +304,10 @@ void Oscilloscope::reset()
     m_cache.clear();
 }
 
-void Oscilloscope::remember(int channel, const std::shared_ptr<const std::string> &text)
+void Oscilloscope::remember(int channel, const std::shared_ptr<const std::string>& text)
 {
     size_t total = text->size();
-    for (const CachedResponse &r : m_cache)
+    for (const CachedResponse& r : m_cache)
         total += r.text->size();
     while (!m_cache.empty() && total > kMaxCachedBytes) {
         total -= m_cache.front().text->size();
@@ -293,10 +332,10 @@ model::Timebase Oscilloscope::timebase() const
     return tb;
 }
 
-void Oscilloscope::trigger(ExecContext &ctx)
+void Oscilloscope::trigger(ExecContext& ctx)
 {
     if (!m_running && !m_armed)
-        return; // stopped: a forced trigger finds nothing armed
+        return;  // stopped: a forced trigger finds nothing armed
     m_armed = false;
     Acquisition a;
     a.timebase = timebase();
@@ -316,15 +355,15 @@ void Oscilloscope::trigger(ExecContext &ctx)
         ctx.replyDelay += m_range;
 }
 
-int Oscilloscope::dataQuery(Call &c, int channel)
+int Oscilloscope::dataQuery(Call& c, int channel)
 {
-    const Channel &now = m_channels[channel - 1];
+    const Channel& now = m_channels[channel - 1];
     if (!now.on)
-        return scpi::SettingsConflict; // an inactive channel has no data to export
+        return scpi::SettingsConflict;  // an inactive channel has no data to export
     BlockFault fault;
     const bool broken = m_real && c.ctx.core->faults.commitBlock(c.ctx.blockCandidate, fault);
     if (m_haveAcquisition && !broken) {
-        for (const CachedResponse &r : m_cache)
+        for (const CachedResponse& r : m_cache)
             if (r.channel == channel && r.real == m_real && r.bigEndian == m_bigEndian && r.includeX == m_includeX) {
                 c.sharedReply = r.text;
                 return 0;
@@ -345,8 +384,7 @@ int Oscilloscope::dataQuery(Call &c, int channel)
     std::vector<float> values(m_includeX ? 2 * n : n);
     if (m_includeX) {
         std::vector<float> y(n);
-        model::scopeChannel(channel, m_options, a.event, a.timebase, a.channels[channel - 1].setup, a.tuning,
-                            y.data());
+        model::scopeChannel(channel, m_options, a.event, a.timebase, a.channels[channel - 1].setup, a.tuning, y.data());
         for (size_t k = 0; k < n; ++k) {
             values[2 * k] = static_cast<float>(a.timebase.start + static_cast<double>(k) * a.timebase.step);
             values[2 * k + 1] = y[k];
@@ -385,5 +423,5 @@ ScopeState Oscilloscope::state() const
     return s;
 }
 
-} // namespace bench
-} // namespace quarnel
+}  // namespace bench
+}  // namespace quarnel

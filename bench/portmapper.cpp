@@ -16,7 +16,7 @@ namespace {
 constexpr size_t kMaxPortmapMessage = 4096;
 
 /// Portmapper call on either transport; returns the reply body (empty: none).
-std::vector<uint8_t> portmapReply(const ServerContext &ctx, const uint8_t *data, size_t size, Instrument instrument)
+std::vector<uint8_t> portmapReply(const ServerContext& ctx, const uint8_t* data, size_t size, Instrument instrument)
 {
     p::XdrReader r(data, size);
     p::DecodedCall call;
@@ -60,13 +60,13 @@ std::vector<uint8_t> portmapReply(const ServerContext &ctx, const uint8_t *data,
         p::encodeGetPortReply(w, xid, port);
         return w.take();
     }
-    case p::kPmapProcDump: { // the list of registered programs
+    case p::kPmapProcDump: {  // the list of registered programs
         p::encodeAcceptedReply(w, xid, p::AcceptStat::Success);
         const p::PmapMapping list[] = {{p::kPmapProgram, p::kPmapVersion, p::kIpProtoTcp, pmapPort},
                                        {p::kPmapProgram, p::kPmapVersion, p::kIpProtoUdp, pmapPort},
                                        {p::kDeviceCoreProgram, 1, p::kIpProtoTcp, ctx.ports[i].core},
                                        {p::kDeviceAsyncProgram, 1, p::kIpProtoTcp, ctx.ports[i].abort}};
-        for (const auto &m : list) {
+        for (const auto& m : list) {
             w.putBool(true);
             p::encodePmapMapping(w, m);
         }
@@ -79,29 +79,29 @@ std::vector<uint8_t> portmapReply(const ServerContext &ctx, const uint8_t *data,
     }
 }
 
-} // namespace
+}  // namespace
 
-void servePortmapTcp(const ServerContext &ctx, int fd, Instrument instrument)
+void servePortmapTcp(const ServerContext& ctx, int fd, Instrument instrument)
 {
-    readRecords(ctx, fd, kMaxPortmapMessage, kMaxPortmapMessage, [&](const std::vector<uint8_t> &record) {
+    readRecords(ctx, fd, kMaxPortmapMessage, kMaxPortmapMessage, [&](const std::vector<uint8_t>& record) {
         const std::vector<uint8_t> body = portmapReply(ctx, record.data(), record.size(), instrument);
         const std::vector<uint8_t> framed = p::frameRecord(p::ByteView(body));
         return !body.empty() && sendAll(fd, framed.data(), framed.size());
     });
 }
 
-void serveUdpPortmap(const ServerContext &ctx, int fd, Instrument instrument)
+void serveUdpPortmap(const ServerContext& ctx, int fd, Instrument instrument)
 {
     uint8_t buf[kMaxPortmapMessage];
     sockaddr_in peer;
     socklen_t len = sizeof peer;
-    ssize_t n = ::recvfrom(fd, buf, sizeof buf, MSG_DONTWAIT, reinterpret_cast<sockaddr *>(&peer), &len);
+    ssize_t n = ::recvfrom(fd, buf, sizeof buf, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&peer), &len);
     if (n <= 0)
         return;
     std::vector<uint8_t> body = portmapReply(ctx, buf, static_cast<size_t>(n), instrument);
     if (!body.empty())
-        ::sendto(fd, body.data(), body.size(), MSG_DONTWAIT, reinterpret_cast<sockaddr *>(&peer), len);
+        ::sendto(fd, body.data(), body.size(), MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&peer), len);
 }
 
-} // namespace bench
-} // namespace quarnel
+}  // namespace bench
+}  // namespace quarnel

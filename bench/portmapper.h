@@ -6,9 +6,9 @@
 namespace quarnel {
 namespace bench {
 
-void servePortmapTcp(const ServerContext &ctx, int fd, Instrument instrument);
+void servePortmapTcp(const ServerContext& ctx, int fd, Instrument instrument);
 /// Answers one datagram waiting on the UDP socket fd.
-void serveUdpPortmap(const ServerContext &ctx, int fd, Instrument instrument);
+void serveUdpPortmap(const ServerContext& ctx, int fd, Instrument instrument);
 
-} // namespace bench
-} // namespace quarnel
+}  // namespace bench
+}  // namespace quarnel

@@ -7,7 +7,7 @@
 namespace quarnel {
 namespace bench {
 
-void serveRawSocket(const ServerContext &ctx, int fd, Instrument instrument, int connection);
+void serveRawSocket(const ServerContext& ctx, int fd, Instrument instrument, int connection);
 
-} // namespace bench
-} // namespace quarnel
+}  // namespace bench
+}  // namespace quarnel

@@ -10,30 +10,51 @@ namespace quarnel {
 namespace bench {
 namespace scpi {
 
-const char *errorText(int code)
+const char* errorText(int code)
 {
     switch (code) {
-    case NoError: return "No error";
-    case CommandError: return "Command error";
-    case InvalidCharacter: return "Invalid character";
-    case SyntaxError: return "Syntax error";
-    case InvalidSeparator: return "Invalid separator";
-    case DataTypeError: return "Data type error";
-    case ParameterNotAllowed: return "Parameter not allowed";
-    case MissingParameter: return "Missing parameter";
-    case UndefinedHeader: return "Undefined header";
-    case HeaderSuffixOutOfRange: return "Header suffix out of range";
-    case InvalidSuffix: return "Invalid suffix";
-    case ExecutionError: return "Execution error";
-    case SettingsConflict: return "Settings conflict";
-    case DataOutOfRange: return "Data out of range";
-    case IllegalParameterValue: return "Illegal parameter value";
-    case DataStale: return "Data corrupt or stale";
-    case QueueOverflow: return "Queue overflow";
-    case InputBufferOverrun: return "Input buffer overrun";
-    case QueryInterrupted: return "Query INTERRUPTED";
-    case QueryUnterminated: return "Query UNTERMINATED";
-    default: break;
+    case NoError:
+        return "No error";
+    case CommandError:
+        return "Command error";
+    case InvalidCharacter:
+        return "Invalid character";
+    case SyntaxError:
+        return "Syntax error";
+    case InvalidSeparator:
+        return "Invalid separator";
+    case DataTypeError:
+        return "Data type error";
+    case ParameterNotAllowed:
+        return "Parameter not allowed";
+    case MissingParameter:
+        return "Missing parameter";
+    case UndefinedHeader:
+        return "Undefined header";
+    case HeaderSuffixOutOfRange:
+        return "Header suffix out of range";
+    case InvalidSuffix:
+        return "Invalid suffix";
+    case ExecutionError:
+        return "Execution error";
+    case SettingsConflict:
+        return "Settings conflict";
+    case DataOutOfRange:
+        return "Data out of range";
+    case IllegalParameterValue:
+        return "Illegal parameter value";
+    case DataStale:
+        return "Data corrupt or stale";
+    case QueueOverflow:
+        return "Queue overflow";
+    case InputBufferOverrun:
+        return "Input buffer overrun";
+    case QueryInterrupted:
+        return "Query INTERRUPTED";
+    case QueryUnterminated:
+        return "Query UNTERMINATED";
+    default:
+        break;
     }
     if (code <= -100 && code > -200)
         return "Command error";
@@ -48,12 +69,12 @@ const char *errorText(int code)
 
 std::string upper(std::string text)
 {
-    for (char &c : text)
+    for (char& c : text)
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return text;
 }
 
-static std::string trim(const std::string &s)
+static std::string trim(const std::string& s)
 {
     size_t b = 0, e = s.size();
     while (b < e && std::isspace(static_cast<unsigned char>(s[b])))
@@ -68,14 +89,14 @@ static bool isMnemonicChar(char c)
     return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
 }
 
-int parseUnit(const std::string &rawText, ProgramUnit &unit)
+int parseUnit(const std::string& rawText, ProgramUnit& unit)
 {
     unit = ProgramUnit();
     unit.text = trim(rawText);
-    const std::string &t = unit.text;
+    const std::string& t = unit.text;
     size_t i = 0;
     if (t.empty())
-        return CommandError; // an empty unit between two ';'
+        return CommandError;  // an empty unit between two ';'
 
     // Header: common "*NAME[?]" or compound "[:]NODE{:NODE}[?]".
     if (t[0] == '*') {
@@ -168,8 +189,7 @@ int parseUnit(const std::string &rawText, ProgramUnit &unit)
 
 namespace {
 /// Parses the units in order up to the first bad one, whose error and index it sets.
-bool parseUnits(const std::vector<std::string> &texts, std::vector<ProgramUnit> &units, int &error,
-                size_t &errorUnit)
+bool parseUnits(const std::vector<std::string>& texts, std::vector<ProgramUnit>& units, int& error, size_t& errorUnit)
 {
     for (size_t k = 0; k < texts.size(); ++k) {
         ProgramUnit u;
@@ -183,10 +203,9 @@ bool parseUnits(const std::vector<std::string> &texts, std::vector<ProgramUnit> 
     }
     return true;
 }
-} // namespace
+}  // namespace
 
-bool splitMessage(const std::string &message, std::vector<ProgramUnit> &units, int &error,
-                  size_t &errorUnit)
+bool splitMessage(const std::string& message, std::vector<ProgramUnit>& units, int& error, size_t& errorUnit)
 {
     units.clear();
     error = NoError;
@@ -220,11 +239,11 @@ bool splitMessage(const std::string &message, std::vector<ProgramUnit> &units, i
     if (!trim(current).empty() || texts.empty())
         texts.push_back(current);
     if (texts.size() == 1 && trim(texts[0]).empty())
-        return true; // empty message: nothing to do
+        return true;  // empty message: nothing to do
     return parseUnits(texts, units, error, errorUnit);
 }
 
-Pattern::Pattern(const std::string &text) : m_text(text)
+Pattern::Pattern(const std::string& text) : m_text(text)
 {
     size_t i = 0;
     while (i < text.size()) {
@@ -257,21 +276,20 @@ Pattern::Pattern(const std::string &text) : m_text(text)
     }
 }
 
-bool Pattern::match(const std::vector<HeaderNode> &nodes, std::vector<int> &suffixes) const
+bool Pattern::match(const std::vector<HeaderNode>& nodes, std::vector<int>& suffixes) const
 {
     suffixes.clear();
     return matchFrom(0, nodes, 0, suffixes);
 }
 
-bool Pattern::matchFrom(size_t pi, const std::vector<HeaderNode> &nodes, size_t ni,
-                        std::vector<int> &suffixes) const
+bool Pattern::matchFrom(size_t pi, const std::vector<HeaderNode>& nodes, size_t ni, std::vector<int>& suffixes) const
 {
     if (pi == m_nodes.size())
         return ni == nodes.size();
-    const Node &p = m_nodes[pi];
+    const Node& p = m_nodes[pi];
     size_t mark = suffixes.size();
     if (ni < nodes.size()) {
-        const HeaderNode &h = nodes[ni];
+        const HeaderNode& h = nodes[ni];
         bool nameOk = h.mnemonic == p.shortForm || h.mnemonic == p.longForm;
         bool suffixOk = !h.hasSuffix || p.takesSuffix;
         if (nameOk && suffixOk) {
@@ -292,7 +310,7 @@ bool Pattern::matchFrom(size_t pi, const std::vector<HeaderNode> &nodes, size_t 
     return false;
 }
 
-bool matchMnemonic(const std::string &text, const std::string &pattern)
+bool matchMnemonic(const std::string& text, const std::string& pattern)
 {
     std::string shortForm;
     for (char c : pattern)
@@ -302,7 +320,7 @@ bool matchMnemonic(const std::string &text, const std::string &pattern)
     return !u.empty() && (u == shortForm || u == upper(pattern));
 }
 
-bool parseNumber(const std::string &rawText, double &value, int *special)
+bool parseNumber(const std::string& rawText, double& value, int* special)
 {
     std::string text = trim(rawText);
     if (special)
@@ -353,13 +371,15 @@ bool parseNumber(const std::string &rawText, double &value, int *special)
     std::string unit = upper(trim(text.substr(i)));
     double mult = 1.0;
     if (!unit.empty()) {
-        static const struct { const char *name; double mult; } units[] = {
-            {"S", 1.0}, {"MS", 1e-3}, {"US", 1e-6}, {"NS", 1e-9},
-            {"HZ", 1.0}, {"KHZ", 1e3}, {"MHZ", 1e6}, {"GHZ", 1e9}, {"MAHZ", 1e6},
-            {"V", 1.0}, {"MV", 1e-3}, {"UV", 1e-6}, {"DB", 1.0}, {"DBM", 1.0}, {"PCT", 1.0},
-            {"K", 1e3}, {"M", 1e-3}, {"MA", 1e6}, {"G", 1e9}, {"U", 1e-6}, {"N", 1e-9}};
+        static const struct
+        {
+            const char* name;
+            double mult;
+        } units[] = {{"S", 1.0},   {"MS", 1e-3},  {"US", 1e-6}, {"NS", 1e-9}, {"HZ", 1.0},  {"KHZ", 1e3}, {"MHZ", 1e6},
+                     {"GHZ", 1e9}, {"MAHZ", 1e6}, {"V", 1.0},   {"MV", 1e-3}, {"UV", 1e-6}, {"DB", 1.0},  {"DBM", 1.0},
+                     {"PCT", 1.0}, {"K", 1e3},    {"M", 1e-3},  {"MA", 1e6},  {"G", 1e9},   {"U", 1e-6},  {"N", 1e-9}};
         bool found = false;
-        for (const auto &entry : units)
+        for (const auto& entry : units)
             if (unit == entry.name) {
                 mult = entry.mult;
                 found = true;
@@ -375,7 +395,7 @@ bool parseNumber(const std::string &rawText, double &value, int *special)
     return true;
 }
 
-bool parseBoolean(const std::string &text, bool &value)
+bool parseBoolean(const std::string& text, bool& value)
 {
     std::string u = upper(trim(text));
     if (u == "ON") {
@@ -393,7 +413,7 @@ bool parseBoolean(const std::string &text, bool &value)
     return true;
 }
 
-void ErrorQueue::push(int code, const std::string &info)
+void ErrorQueue::push(int code, const std::string& info)
 {
     if (m_queue.size() >= kCapacity)
         return;
@@ -413,7 +433,7 @@ std::string ErrorQueue::pop()
     std::string text = std::to_string(e.first) + ",\"" + errorText(e.first);
     if (!e.second.empty()) {
         std::string info = e.second;
-        for (char &c : info)
+        for (char& c : info)
             if (c == '"' || c == '\n' || c == '\r')
                 c = '\'';
         if (info.size() > 60)
@@ -426,20 +446,20 @@ std::string ErrorQueue::pop()
 uint8_t esrBitFor(int code)
 {
     if (code <= -100 && code > -200)
-        return 0x20; // CME
+        return 0x20;  // CME
     if (code <= -200 && code > -300)
-        return 0x10; // EXE
+        return 0x10;  // EXE
     if (code <= -300 && code > -400)
-        return 0x08; // DDE
+        return 0x08;  // DDE
     if (code <= -400 && code > -500)
-        return 0x04; // QYE
+        return 0x04;  // QYE
     return 0x08;
 }
 
 std::string formatNumber(double value)
 {
     if (std::isnan(value))
-        return "9.91E+37"; // SCPI's not-a-number
+        return "9.91E+37";  // SCPI's not-a-number
     char buf[40];
     for (int precision = 6; precision <= 17; ++precision) {
         std::snprintf(buf, sizeof buf, "%.*g", precision, value);
@@ -449,6 +469,6 @@ std::string formatNumber(double value)
     return buf;
 }
 
-} // namespace scpi
-} // namespace bench
-} // namespace quarnel
+}  // namespace scpi
+}  // namespace bench
+}  // namespace quarnel

@@ -37,12 +37,12 @@ enum ErrorCode {
 };
 
 /// Standard text of a SCPI error number ("Undefined header").
-const char *errorText(int code);
+const char* errorText(int code);
 
 /// One level of a header: "CHAN3" gives mnemonic "CHAN", suffix 3.
 struct HeaderNode
 {
-    std::string mnemonic; ///< upper-cased
+    std::string mnemonic;  ///< upper-cased
     int suffix = 1;
     bool hasSuffix = false;
 };
@@ -50,24 +50,23 @@ struct HeaderNode
 /// One program message unit: header, query mark and raw parameters.
 struct ProgramUnit
 {
-    bool common = false;   ///< "*XXX"
-    bool fromRoot = false; ///< leading ':'
-    bool query = false;    ///< header ends with '?'
-    std::string commonName;          ///< upper-cased, without '*' (common only)
-    std::vector<HeaderNode> nodes;   ///< compound header levels
-    std::vector<std::string> params; ///< trimmed, quotes kept
-    std::string text;                ///< the unit as written (trimmed)
+    bool common = false;              ///< "*XXX"
+    bool fromRoot = false;            ///< leading ':'
+    bool query = false;               ///< header ends with '?'
+    std::string commonName;           ///< upper-cased, without '*' (common only)
+    std::vector<HeaderNode> nodes;    ///< compound header levels
+    std::vector<std::string> params;  ///< trimmed, quotes kept
+    std::string text;                 ///< the unit as written (trimmed)
 };
 
 /// Splits a program message (terminator removed) into units at ';' outside
 /// quotes and parses each header. On a syntax error returns false with the
 /// units before it in `units`, the SCPI error in `error` and its unit index
 /// in `errorUnit`.
-bool splitMessage(const std::string &message, std::vector<ProgramUnit> &units, int &error,
-                  size_t &errorUnit);
+bool splitMessage(const std::string& message, std::vector<ProgramUnit>& units, int& error, size_t& errorUnit);
 
 /// Parses one unit's text. Returns a SCPI error code, 0 when fine.
-int parseUnit(const std::string &text, ProgramUnit &unit);
+int parseUnit(const std::string& text, ProgramUnit& unit);
 
 /// A compiled command pattern such as "[SENSe:]FREQuency:CENTer" or
 /// "CHANnel#:DATA[:VALues]": upper-case letters are the short form, the whole
@@ -75,21 +74,20 @@ int parseUnit(const std::string &text, ProgramUnit &unit);
 class Pattern
 {
 public:
-    explicit Pattern(const std::string &text);
+    explicit Pattern(const std::string& text);
     /// Matches header nodes; on success `suffixes` holds one value per '#' node
     /// (1 when the header gave none).
-    bool match(const std::vector<HeaderNode> &nodes, std::vector<int> &suffixes) const;
-    const std::string &text() const { return m_text; }
+    bool match(const std::vector<HeaderNode>& nodes, std::vector<int>& suffixes) const;
+    const std::string& text() const { return m_text; }
 
 private:
     struct Node
     {
-        std::string shortForm, longForm; // upper-cased
+        std::string shortForm, longForm;  // upper-cased
         bool optional = false;
         bool takesSuffix = false;
     };
-    bool matchFrom(size_t pi, const std::vector<HeaderNode> &nodes, size_t ni,
-                   std::vector<int> &suffixes) const;
+    bool matchFrom(size_t pi, const std::vector<HeaderNode>& nodes, size_t ni, std::vector<int>& suffixes) const;
     std::vector<Node> m_nodes;
     std::string m_text;
 };
@@ -98,12 +96,12 @@ private:
 /// suffix with multiplier (S, MS, US, NS, HZ, KHZ, MHZ, GHZ, V, MV, DB, DBM,
 /// PCT) and the mnemonics MIN/MAX/DEF (returned through `special`:
 /// 1 min, 2 max, 3 def). Returns false for anything else.
-bool parseNumber(const std::string &text, double &value, int *special = nullptr);
+bool parseNumber(const std::string& text, double& value, int* special = nullptr);
 /// ON/OFF/1/0 (numbers are rounded, non-zero is true).
-bool parseBoolean(const std::string &text, bool &value);
+bool parseBoolean(const std::string& text, bool& value);
 /// Character data matched against a pattern such as "SWEep" (short or long
 /// form, any case).
-bool matchMnemonic(const std::string &text, const std::string &pattern);
+bool matchMnemonic(const std::string& text, const std::string& pattern);
 /// Upper-cases ASCII.
 std::string upper(std::string text);
 
@@ -113,7 +111,7 @@ class ErrorQueue
 public:
     static constexpr size_t kCapacity = 20;
     /// Queues an error (the last slot becomes -350 when full).
-    void push(int code, const std::string &info = std::string());
+    void push(int code, const std::string& info = std::string());
     /// "<code>,\"<text>\"", "0,\"No error\"" when empty.
     std::string pop();
     bool empty() const { return m_queue.empty(); }
@@ -133,6 +131,6 @@ uint8_t esrBitFor(int code);
 /// to 9 significant digits, exponent form when needed).
 std::string formatNumber(double value);
 
-} // namespace scpi
-} // namespace bench
-} // namespace quarnel
+}  // namespace scpi
+}  // namespace bench
+}  // namespace quarnel

@@ -18,15 +18,18 @@
 namespace quarnel {
 namespace bench {
 
-Server::Server(Core &core)
-    : m_core(core), m_links(m_stopping), m_hislip(new HislipSessions),
-      m_context{core, m_links, *m_hislip, m_ports, -1, m_stopping}
+Server::Server(Core& core)
+    : m_core(core), m_links(m_stopping),
+      m_hislip(new HislipSessions), m_context{core, m_links, *m_hislip, m_ports, -1, m_stopping}
 {
 }
 
-Server::~Server() { stop(); }
+Server::~Server()
+{
+    stop();
+}
 
-bool Server::start(std::string &error)
+bool Server::start(std::string& error)
 {
     m_stopping = false;
     if (::pipe2(m_wakePipe, O_CLOEXEC) < 0) {
@@ -34,7 +37,7 @@ bool Server::start(std::string &error)
         return false;
     }
     m_context.wakeFd = m_wakePipe[0];
-    const Options &o = m_core.options;
+    const Options& o = m_core.options;
     const std::string addresses[kInstrumentCount] = {o.scopeAddress, o.analyzerAddress, o.videoAddress};
     auto addListener = [&](int fd, Role role, int i) {
         std::unique_ptr<Listener> l(new Listener);
@@ -47,8 +50,8 @@ bool Server::start(std::string &error)
         for (int j = 0; j < i; ++j)
             if (addresses[i] == addresses[j]) {
                 error = "the " + std::string(instrumentName(static_cast<Instrument>(i))) + " and the "
-                        + instrumentName(static_cast<Instrument>(j)) + " need different addresses ("
-                        + addresses[i] + ")";
+                        + instrumentName(static_cast<Instrument>(j)) + " need different addresses (" + addresses[i]
+                        + ")";
                 stop();
                 return false;
             }
@@ -108,7 +111,7 @@ void Server::stop()
         m_acceptor.join();
     {
         std::lock_guard<std::mutex> lock(m_connMutex);
-        for (auto &c : m_connections)
+        for (auto& c : m_connections)
             ::shutdown(c->fd, SHUT_RDWR);
     }
     m_links.wakeAll();
@@ -117,28 +120,28 @@ void Server::stop()
         std::lock_guard<std::mutex> lock(m_connMutex);
         all.swap(m_connections);
     }
-    for (auto &c : all) {
+    for (auto& c : all) {
         if (c->thread.joinable())
             c->thread.join();
         ::close(c->fd);
     }
-    for (auto &l : m_listeners)
+    for (auto& l : m_listeners)
         ::close(l->fd);
     m_listeners.clear();
-    for (int &fd : m_wakePipe) {
+    for (int& fd : m_wakePipe) {
         if (fd >= 0)
             ::close(fd);
         fd = -1;
     }
-    for (auto &p : m_ports)
+    for (auto& p : m_ports)
         p = InstrumentPorts();
 }
 
 void Server::acceptLoop()
 {
     std::vector<pollfd> fds;
-    std::vector<Listener *> owners;
-    for (auto &l : m_listeners) {
+    std::vector<Listener*> owners;
+    for (auto& l : m_listeners) {
         fds.push_back(pollfd{l->fd, POLLIN, 0});
         owners.push_back(l.get());
     }
@@ -167,14 +170,14 @@ void Server::acceptLoop()
         for (size_t i = 0; i + 1 < fds.size(); ++i) {
             if (!fds[i].revents)
                 continue;
-            Listener *l = owners[i];
+            Listener* l = owners[i];
             if (l->role == Role::PortmapUdp) {
                 serveUdpPortmap(m_context, l->fd, l->instrument);
                 continue;
             }
             sockaddr_in peer;
             socklen_t len = sizeof peer;
-            int fd = ::accept4(l->fd, reinterpret_cast<sockaddr *>(&peer), &len, SOCK_CLOEXEC);
+            int fd = ::accept4(l->fd, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC);
             if (fd < 0)
                 continue;
             if (l->active >= kMaxConnectionsPerListener) {
@@ -187,7 +190,7 @@ void Server::acceptLoop()
             int id = m_core.nextConnection++;
             std::unique_ptr<Connection> c(new Connection);
             c->fd = fd;
-            Connection *raw = c.get();
+            Connection* raw = c.get();
             std::string name = peerName(peer);
             std::lock_guard<std::mutex> lock(m_connMutex);
             c->thread = std::thread([this, l, raw, id, name] { runConnection(l, raw, id, name); });
@@ -196,7 +199,7 @@ void Server::acceptLoop()
     }
 }
 
-void Server::runConnection(Listener *l, Connection *c, int id, std::string peer)
+void Server::runConnection(Listener* l, Connection* c, int id, std::string peer)
 {
     const Transport transport = l->role == Role::Raw      ? Transport::Socket
                                 : l->role == Role::Hislip ? Transport::HiSlip
@@ -205,12 +208,23 @@ void Server::runConnection(Listener *l, Connection *c, int id, std::string peer)
     if (logged)
         m_core.log(l->instrument, LogKind::Connection, transport, id, 0, "open", peer);
     switch (l->role) {
-    case Role::PortmapTcp: servePortmapTcp(m_context, c->fd, l->instrument); break;
-    case Role::Core: serveVxi11Core(m_context, c->fd, l->instrument, id); break;
-    case Role::Abort: serveVxi11Abort(m_context, c->fd, l->instrument, id); break;
-    case Role::Raw: serveRawSocket(m_context, c->fd, l->instrument, id); break;
-    case Role::Hislip: serveHislip(m_context, c->fd, l->instrument, id); break;
-    case Role::PortmapUdp: break;
+    case Role::PortmapTcp:
+        servePortmapTcp(m_context, c->fd, l->instrument);
+        break;
+    case Role::Core:
+        serveVxi11Core(m_context, c->fd, l->instrument, id);
+        break;
+    case Role::Abort:
+        serveVxi11Abort(m_context, c->fd, l->instrument, id);
+        break;
+    case Role::Raw:
+        serveRawSocket(m_context, c->fd, l->instrument, id);
+        break;
+    case Role::Hislip:
+        serveHislip(m_context, c->fd, l->instrument, id);
+        break;
+    case Role::PortmapUdp:
+        break;
     }
     ::shutdown(c->fd, SHUT_RDWR);
     if (logged)
@@ -219,5 +233,5 @@ void Server::runConnection(Listener *l, Connection *c, int id, std::string peer)
     c->done = true;
 }
 
-} // namespace bench
-} // namespace quarnel
+}  // namespace bench
+}  // namespace quarnel

@@ -27,11 +27,11 @@ class HislipSessions;
 class Server
 {
 public:
-    explicit Server(Core &core);
+    explicit Server(Core& core);
     ~Server();
 
     /// Binds everything; on failure closes what was opened and explains.
-    bool start(std::string &error);
+    bool start(std::string& error);
     void stop();
     uint16_t corePort(Instrument instrument) const { return m_ports[static_cast<int>(instrument)].core; }
     uint16_t abortPort(Instrument instrument) const { return m_ports[static_cast<int>(instrument)].abort; }
@@ -54,9 +54,9 @@ private:
     };
 
     void acceptLoop();
-    void runConnection(Listener *l, Connection *c, int connectionId, std::string peer);
+    void runConnection(Listener* l, Connection* c, int connectionId, std::string peer);
 
-    Core &m_core;
+    Core& m_core;
     std::atomic<bool> m_stopping{false};
     LinkRegistry m_links;
     std::unique_ptr<HislipSessions> m_hislip;
@@ -69,5 +69,5 @@ private:
     std::list<std::unique_ptr<Connection>> m_connections;
 };
 
-} // namespace bench
-} // namespace quarnel
+}  // namespace bench
+}  // namespace quarnel

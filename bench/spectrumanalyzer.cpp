@@ -24,13 +24,14 @@
 namespace quarnel {
 namespace bench {
 
-SpectrumAnalyzer::SpectrumAnalyzer(const Options &options)
+SpectrumAnalyzer::SpectrumAnalyzer(const Options& options)
     : ScpiInstrument(Instrument::SpectrumAnalyzer, options.analyzerIdentity), m_options(options)
 {
     addNumber("[SENSe:]FREQuency:CENTer", m_tuning.centre, 0.0, 50e9);
     addNumber("[SENSe:]FREQuency:SPAN", m_tuning.span, 0.0, 50e9);
-    add("[SENSe:]FREQuency:MODE",
-        [this](Call &c) {
+    add(
+        "[SENSe:]FREQuency:MODE",
+        [this](Call& c) {
             std::string chosen;
             // "SW" is how the program writes the swept mode.
             if (int e = oneChoice(c, {"SWeep", "SWEep", "CW", "FIXed"}, chosen))
@@ -42,7 +43,7 @@ SpectrumAnalyzer::SpectrumAnalyzer(const Options &options)
             m_settings["FREQ:MODE"] = chosen;
             return 0;
         },
-        [this](Call &c) {
+        [this](Call& c) {
             c.reply = m_tuning.span == 0.0 ? "CW" : "SWE";
             return 0;
         });
@@ -54,43 +55,46 @@ SpectrumAnalyzer::SpectrumAnalyzer(const Options &options)
     addNumber("[SENSe:]BANDwidth:VIDeo", m_tuning.vbw, 1.0, 80e6);
     addEnumSetting("[SENSe:]BWIDth:FFT", {"AUTO", "WIDE", "NARRow"}, "AUTO");
     addNumber("[SENSe:]SWEep:TIME", m_sweepTime, 1e-6, 16000.0);
-    add("[SENSe:]SWEep:POINts",
-        [this](Call &c) {
+    add(
+        "[SENSe:]SWEep:POINts",
+        [this](Call& c) {
             double v;
             if (int e = oneNumber(c, v, 101.0, static_cast<double>(kMaxSweepPoints)))
                 return e;
             m_sweepPoints = static_cast<size_t>(std::llround(v));
             return 0;
         },
-        [this](Call &c) {
+        [this](Call& c) {
             c.reply = std::to_string(m_sweepPoints);
             return 0;
         });
     addEnumSetting("[SENSe:]SWEep:TYPE", {"AUTO", "SWEep", "FFT"}, "AUTO");
     addEnumSetting("[SENSe:]SWEep:OPTimize", {"AUTO", "SPEed", "DYNamic"}, "AUTO", -1, true);
 
-    add("TRIGger#[:SEQuence]:SOURce",
-        [this](Call &c) {
+    add(
+        "TRIGger#[:SEQuence]:SOURce",
+        [this](Call& c) {
             std::string chosen;
             if (int e = oneChoice(c, {"IMMediate", "EXTernal", "EXT2", "VIDeo", "RFPower", "IFPower"}, chosen))
                 return e;
             m_triggerSource = chosen;
             return 0;
         },
-        [this](Call &c) {
+        [this](Call& c) {
             c.reply = m_triggerSource;
             return 0;
         });
     addNumber("TRIGger#[:SEQuence]:HOLDoff[:TIME]", m_holdoff, -100.0, 100.0);
-    add("TRIGger#[:SEQuence]:SLOPe",
-        [this](Call &c) {
+    add(
+        "TRIGger#[:SEQuence]:SLOPe",
+        [this](Call& c) {
             std::string chosen;
             if (int e = oneChoice(c, {"POSitive", "NEGative"}, chosen))
                 return e;
             m_negativeSlope = chosen == "NEG";
             return 0;
         },
-        [this](Call &c) {
+        [this](Call& c) {
             c.reply = m_negativeSlope ? "NEG" : "POS";
             return 0;
         });
@@ -98,8 +102,9 @@ SpectrumAnalyzer::SpectrumAnalyzer(const Options &options)
     addNumberSetting("OUTPut:IF:IFFRequency", 0.0, 0.0, 10e9);
     addBoolSetting("SYSTem:DISPlay:UPDate", false);
 
-    add("INITiate:CONTinuous",
-        [this](Call &c) {
+    add(
+        "INITiate:CONTinuous",
+        [this](Call& c) {
             bool v;
             if (int e = oneBool(c, v))
                 return e;
@@ -107,14 +112,20 @@ SpectrumAnalyzer::SpectrumAnalyzer(const Options &options)
             m_armed = !v;
             return 0;
         },
-        [this](Call &c) {
+        [this](Call& c) {
             c.reply = m_continuous ? "1" : "0";
             return 0;
         });
-    add("INITiate[:IMMediate]", [this](Call &) { m_armed = true; return 0; }, nullptr);
+    add(
+        "INITiate[:IMMediate]",
+        [this](Call&) {
+            m_armed = true;
+            return 0;
+        },
+        nullptr);
 
     addDataFormat("NORM", "SWAP");
-    add("TRACe[:DATA]", nullptr, [this](Call &c) { return traceQuery(c); });
+    add("TRACe[:DATA]", nullptr, [this](Call& c) { return traceQuery(c); });
 
     powerOn();
 }
@@ -134,7 +145,7 @@ void SpectrumAnalyzer::reset()
     m_sweep = Sweep();
 }
 
-void SpectrumAnalyzer::trigger(ExecContext &ctx)
+void SpectrumAnalyzer::trigger(ExecContext& ctx)
 {
     (void)ctx;
     // A software trigger sweeps now, with no source event in it.
@@ -149,8 +160,7 @@ void SpectrumAnalyzer::trigger(ExecContext &ctx)
     m_sweep.tuning = m_tuning;
 }
 
-void SpectrumAnalyzer::externalTrigger(const model::Event &event, GroundTruth &truth,
-                                       const model::Timebase &scopeTb)
+void SpectrumAnalyzer::externalTrigger(const model::Event& event, GroundTruth& truth, const model::Timebase& scopeTb)
 {
     truth.analyzerSwept = false;
     if (!m_continuous && !m_armed)
@@ -181,7 +191,7 @@ void SpectrumAnalyzer::externalTrigger(const model::Event &event, GroundTruth &t
     truth.analyzerApparentRfMs = (apparent - event.eventTime) * 1000.0;
 }
 
-int SpectrumAnalyzer::traceQuery(Call &c)
+int SpectrumAnalyzer::traceQuery(Call& c)
 {
     if (c.paramCount() == 0)
         return scpi::MissingParameter;
@@ -252,5 +262,5 @@ AnalyzerState SpectrumAnalyzer::state() const
     return s;
 }
 
-} // namespace bench
-} // namespace quarnel
+}  // namespace bench
+}  // namespace quarnel

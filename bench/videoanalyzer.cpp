@@ -10,13 +10,13 @@
 namespace quarnel {
 namespace bench {
 
-VideoAnalyzer::VideoAnalyzer(const Options &options)
-    : ScpiInstrument(Instrument::VideoAnalyzer, options.videoIdentity)
+VideoAnalyzer::VideoAnalyzer(const Options& options) : ScpiInstrument(Instrument::VideoAnalyzer, options.videoIdentity)
 {
     addNumber("CONFigure:AVDA:TTV:APL:THReshold", m_threshold, 0.0, 100.0);
     addNumber("CONFigure:AVDA:TTV:APL:HYSTeresis", m_hysteresis, 0.0, 50.0);
-    add("INITiate:AVDA",
-        [this](Call &c) {
+    add(
+        "INITiate:AVDA",
+        [this](Call& c) {
             if (c.paramCount())
                 return static_cast<int>(scpi::ParameterNotAllowed);
             m_running = true;
@@ -25,21 +25,22 @@ VideoAnalyzer::VideoAnalyzer(const Options &options)
             return 0;
         },
         nullptr);
-    add("ABORt:AVDA",
-        [this](Call &) {
+    add(
+        "ABORt:AVDA",
+        [this](Call&) {
             m_running = false;
             return 0;
         },
         nullptr);
-    add("READ:AVDA:TTV:STATus", nullptr, [this](Call &c) {
+    add("READ:AVDA:TTV:STATus", nullptr, [this](Call& c) {
         c.reply = m_running && m_lastDetected ? "1" : "0";
         return 0;
     });
-    add("READ:AVDA:TTV:COUNt", nullptr, [this](Call &c) {
+    add("READ:AVDA:TTV:COUNt", nullptr, [this](Call& c) {
         c.reply = std::to_string(m_count);
         return 0;
     });
-    add("READ:AVDA:TTV:VALue", nullptr, [this](Call &c) {
+    add("READ:AVDA:TTV:VALue", nullptr, [this](Call& c) {
         c.reply = m_count > 0 ? scpi::formatNumber(m_lastValue) : "9.91E+37";
         return 0;
     });
@@ -58,7 +59,7 @@ void VideoAnalyzer::reset()
     m_lastValue = 0.0;
 }
 
-void VideoAnalyzer::event(const model::Event &event, bool suppressed, GroundTruth &truth)
+void VideoAnalyzer::event(const model::Event& event, bool suppressed, GroundTruth& truth)
 {
     bool detected = m_running && !suppressed && model::videoDetects(m_threshold, m_hysteresis);
     truth.videoDetected = detected;
@@ -81,5 +82,5 @@ VideoState VideoAnalyzer::state() const
     return s;
 }
 
-} // namespace bench
-} // namespace quarnel
+}  // namespace bench
+}  // namespace quarnel

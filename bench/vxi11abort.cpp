@@ -13,11 +13,11 @@ namespace p = protocol;
 
 namespace {
 constexpr size_t kAbortMaxRecord = 4096;
-} // namespace
+}  // namespace
 
-void serveVxi11Abort(const ServerContext &ctx, int fd, Instrument instrument, int connectionId)
+void serveVxi11Abort(const ServerContext& ctx, int fd, Instrument instrument, int connectionId)
 {
-    readRecords(ctx, fd, kAbortMaxRecord, kAbortMaxRecord, [&](const std::vector<uint8_t> &record) {
+    readRecords(ctx, fd, kAbortMaxRecord, kAbortMaxRecord, [&](const std::vector<uint8_t>& record) {
         p::XdrReader r(record.data(), record.size());
         p::DecodedCall call;
         if (!p::decodeCallHeader(r, call))
@@ -39,5 +39,5 @@ void serveVxi11Abort(const ServerContext &ctx, int fd, Instrument instrument, in
     });
 }
 
-} // namespace bench
-} // namespace quarnel
+}  // namespace bench
+}  // namespace quarnel

@@ -23,32 +23,50 @@ namespace {
 
 // Records larger than this are refused (the connection is closed): writes
 // up to four times maxRecvSize still get their error 5 answered.
-size_t maxRecord(uint32_t maxRecvSize) { return 4 * static_cast<size_t>(maxRecvSize) + 4096; }
+size_t maxRecord(uint32_t maxRecvSize)
+{
+    return 4 * static_cast<size_t>(maxRecvSize) + 4096;
+}
 constexpr uint32_t kMaxIoWaitMs = 24u * 3600u * 1000u;
 
-const char *procedureName(uint32_t proc)
+const char* procedureName(uint32_t proc)
 {
     switch (static_cast<p::CoreProc>(proc)) {
-    case p::CoreProc::CreateLink: return "create_link";
-    case p::CoreProc::DeviceWrite: return "device_write";
-    case p::CoreProc::DeviceRead: return "device_read";
-    case p::CoreProc::DeviceReadStb: return "device_readstb";
-    case p::CoreProc::DeviceTrigger: return "device_trigger";
-    case p::CoreProc::DeviceClear: return "device_clear";
-    case p::CoreProc::DeviceRemote: return "device_remote";
-    case p::CoreProc::DeviceLocal: return "device_local";
-    case p::CoreProc::DeviceLock: return "device_lock";
-    case p::CoreProc::DeviceUnlock: return "device_unlock";
-    case p::CoreProc::DeviceEnableSrq: return "device_enable_srq";
-    case p::CoreProc::DeviceDocmd: return "device_docmd";
-    case p::CoreProc::DestroyLink: return "destroy_link";
-    case p::CoreProc::CreateIntrChan: return "create_intr_chan";
-    case p::CoreProc::DestroyIntrChan: return "destroy_intr_chan";
+    case p::CoreProc::CreateLink:
+        return "create_link";
+    case p::CoreProc::DeviceWrite:
+        return "device_write";
+    case p::CoreProc::DeviceRead:
+        return "device_read";
+    case p::CoreProc::DeviceReadStb:
+        return "device_readstb";
+    case p::CoreProc::DeviceTrigger:
+        return "device_trigger";
+    case p::CoreProc::DeviceClear:
+        return "device_clear";
+    case p::CoreProc::DeviceRemote:
+        return "device_remote";
+    case p::CoreProc::DeviceLocal:
+        return "device_local";
+    case p::CoreProc::DeviceLock:
+        return "device_lock";
+    case p::CoreProc::DeviceUnlock:
+        return "device_unlock";
+    case p::CoreProc::DeviceEnableSrq:
+        return "device_enable_srq";
+    case p::CoreProc::DeviceDocmd:
+        return "device_docmd";
+    case p::CoreProc::DestroyLink:
+        return "destroy_link";
+    case p::CoreProc::CreateIntrChan:
+        return "create_intr_chan";
+    case p::CoreProc::DestroyIntrChan:
+        return "destroy_intr_chan";
     }
     return "";
 }
 
-bool validDeviceName(const std::string &name)
+bool validDeviceName(const std::string& name)
 {
     // "inst0", "inst1", ... in any case: the LAN device names of an instrument.
     if (name.size() < 5 || name.size() > 12)
@@ -62,12 +80,12 @@ bool validDeviceName(const std::string &name)
     return true;
 }
 
-} // namespace
+}  // namespace
 
 class CoreSession
 {
 public:
-    CoreSession(const ServerContext &context, int fd, Instrument instrument, int connection)
+    CoreSession(const ServerContext& context, int fd, Instrument instrument, int connection)
         : ctx(context), core(context.core), fd(fd), inst(instrument), conn(connection)
     {
     }
@@ -76,7 +94,7 @@ public:
     void run()
     {
         readRecords(ctx, fd, maxRecord(core.options.maxRecvSize), kReceiveBuffer,
-                    [&](const std::vector<uint8_t> &record) { return handle(record); });
+                    [&](const std::vector<uint8_t>& record) { return handle(record); });
     }
 
 private:
@@ -87,12 +105,12 @@ private:
     };
 
     /// Returns false when the connection must close.
-    bool handle(const std::vector<uint8_t> &record)
+    bool handle(const std::vector<uint8_t>& record)
     {
         p::XdrReader r(record.data(), record.size());
         p::DecodedCall call;
         if (!p::decodeCallHeader(r, call))
-            return false; // not an RPC call: nothing sensible to answer
+            return false;  // not an RPC call: nothing sensible to answer
         const uint32_t xid = call.header.xid;
         if (call.rpcVersion != p::kRpcVersion) {
             p::XdrWriter w = p::XdrWriter::forRecord();
@@ -146,17 +164,23 @@ private:
         }
 
         switch (static_cast<p::CoreProc>(proc)) {
-        case p::CoreProc::CreateLink: return createLink(r, xid, forcedError);
-        case p::CoreProc::DeviceWrite: return deviceWrite(r, xid, forcedError);
-        case p::CoreProc::DeviceRead: return deviceRead(r, xid, forcedError);
+        case p::CoreProc::CreateLink:
+            return createLink(r, xid, forcedError);
+        case p::CoreProc::DeviceWrite:
+            return deviceWrite(r, xid, forcedError);
+        case p::CoreProc::DeviceRead:
+            return deviceRead(r, xid, forcedError);
         case p::CoreProc::DeviceReadStb:
         case p::CoreProc::DeviceTrigger:
         case p::CoreProc::DeviceClear:
         case p::CoreProc::DeviceRemote:
-        case p::CoreProc::DeviceLocal: return generic(r, xid, proc, name, forcedError);
-        case p::CoreProc::DeviceLock: return deviceLock(r, xid, forcedError);
+        case p::CoreProc::DeviceLocal:
+            return generic(r, xid, proc, name, forcedError);
+        case p::CoreProc::DeviceLock:
+            return deviceLock(r, xid, forcedError);
         case p::CoreProc::DeviceUnlock:
-        case p::CoreProc::DestroyLink: return linkOnly(r, xid, proc, name, forcedError);
+        case p::CoreProc::DestroyLink:
+            return linkOnly(r, xid, proc, name, forcedError);
         case p::CoreProc::DeviceEnableSrq: {
             int32_t lid = 0;
             uint32_t enable = 0;
@@ -187,7 +211,7 @@ private:
         return garbage(xid);
     }
 
-    void logProcedure(const std::string &name, p::XdrReader r, uint32_t proc)
+    void logProcedure(const std::string& name, p::XdrReader r, uint32_t proc)
     {
         if (proc == static_cast<uint32_t>(p::CoreProc::DeviceWrite)
             || proc == static_cast<uint32_t>(p::CoreProc::DeviceRead))
@@ -198,7 +222,7 @@ private:
         core.log(inst, LogKind::Procedure, Transport::Vxi11, conn, lid, name);
     }
 
-    bool send(p::XdrWriter &w)
+    bool send(p::XdrWriter& w)
     {
         if (!w.finishRecord())
             return false;
@@ -226,7 +250,7 @@ private:
         return ctx.links.mayUse(inst, lid, waitMs) ? p::kErrNone : p::kErrDeviceLocked;
     }
 
-    bool createLink(p::XdrReader &r, uint32_t xid, int32_t forcedError)
+    bool createLink(p::XdrReader& r, uint32_t xid, int32_t forcedError)
     {
         p::CreateLinkParms parms;
         if (!p::decode(r, parms))
@@ -258,7 +282,7 @@ private:
         return send(w);
     }
 
-    bool deviceWrite(p::XdrReader &r, uint32_t xid, int32_t forcedError)
+    bool deviceWrite(p::XdrReader& r, uint32_t xid, int32_t forcedError)
     {
         p::DeviceWriteParms parms;
         if (!p::decode(r, parms, static_cast<uint32_t>(maxRecord(core.options.maxRecvSize))))
@@ -270,12 +294,12 @@ private:
         } else if (it == links.end()) {
             resp.error = p::kErrInvalidLinkId;
         } else if (parms.data.size > core.options.maxRecvSize) {
-            resp.error = p::kErrParameter; // nothing transferred (B.6.12)
+            resp.error = p::kErrParameter;  // nothing transferred (B.6.12)
         } else if (int32_t e = acquireLock(parms.lid, parms.flags, parms.lockTimeout)) {
             resp.error = e;
         } else {
             bool end = (parms.flags & p::kFlagEnd) != 0;
-            Core::Outcome o = core.feed(inst, it->second.state, reinterpret_cast<const char *>(parms.data.data),
+            Core::Outcome o = core.feed(inst, it->second.state, reinterpret_cast<const char*>(parms.data.data),
                                         parms.data.size, end, Transport::Vxi11, conn, parms.lid);
             if (o == Core::Outcome::Drop)
                 return false;
@@ -288,7 +312,7 @@ private:
 
     /// Device_ReadResp as one record: the head built here, the data straight
     /// from the reply buffer and its padding, in a single gathered send.
-    bool readReply(uint32_t xid, int32_t error, int32_t reason, const char *data, uint32_t n)
+    bool readReply(uint32_t xid, int32_t error, int32_t reason, const char* data, uint32_t n)
     {
         p::XdrWriter w = p::XdrWriter::forRecord();
         p::encodeAcceptedReply(w, xid, p::AcceptStat::Success);
@@ -299,13 +323,12 @@ private:
         if (body > p::kMaxFragmentLength)
             return false;
         p::storeBigEndian32(w.bytes().data(), p::encodeFragmentHeader(static_cast<uint32_t>(body), true));
-        iovec pieces[3] = {{w.bytes().data(), w.size()},
-                           {const_cast<char *>(data), n},
-                           {const_cast<char *>(zeros), padding}};
+        iovec pieces[3] = {
+            {w.bytes().data(), w.size()}, {const_cast<char*>(data), n}, {const_cast<char*>(zeros), padding}};
         return sendAllv(fd, pieces, 3);
     }
 
-    bool deviceRead(p::XdrReader &r, uint32_t xid, int32_t forcedError)
+    bool deviceRead(p::XdrReader& r, uint32_t xid, int32_t forcedError)
     {
         p::DeviceReadParms parms;
         if (!p::decode(r, parms))
@@ -317,8 +340,8 @@ private:
             return readReply(xid, p::kErrInvalidLinkId, 0, nullptr, 0);
         if (int32_t e = acquireLock(parms.lid, parms.flags, parms.lockTimeout))
             return readReply(xid, e, 0, nullptr, 0);
-        Link &link = it->second;
-        PendingReply &reply = link.state.reply;
+        Link& link = it->second;
+        PendingReply& reply = link.state.reply;
 
         // Wait for a reply that is ready, within io_timeout.
         auto deadline = Clock::now() + std::chrono::milliseconds(std::min(parms.ioTimeout, kMaxIoWaitMs));
@@ -344,7 +367,7 @@ private:
 
         if (reply.streamPeriodMs > 0 && reply.pos >= reply.size()) {
             // Scripted: the reply never ends; a piece of filler per period.
-            const std::string &filler = streamFiller();
+            const std::string& filler = streamFiller();
             size_t n = std::min<size_t>(parms.requestSize, filler.size());
             reply.readyAt = Clock::now() + std::chrono::milliseconds(reply.streamPeriodMs);
             return readReply(xid, p::kErrNone, n == parms.requestSize ? p::kReasonReqCnt : 0, filler.data(),
@@ -354,16 +377,16 @@ private:
         if (reply.dropAt >= 0)
             limit = std::min(limit, static_cast<size_t>(reply.dropAt));
         if (reply.pos >= limit && reply.dropAt >= 0)
-            return false; // scripted: the connection breaks here
+            return false;  // scripted: the connection breaks here
         size_t n = std::min<size_t>({parms.requestSize, limit - reply.pos, kMaxReadChunk});
         int32_t reason = 0;
         // Held here: the reply may be cleared below while its bytes still go out.
         const std::shared_ptr<const std::string> bytes = reply.data;
-        const char *start = reply.bytes() + reply.pos;
+        const char* start = reply.bytes() + reply.pos;
         if (parms.flags & p::kFlagTermCharSet) {
-            const void *hit = memchr(start, parms.termChar, n);
+            const void* hit = memchr(start, parms.termChar, n);
             if (hit) {
-                n = static_cast<size_t>(static_cast<const char *>(hit) - start) + 1;
+                n = static_cast<size_t>(static_cast<const char*>(hit) - start) + 1;
                 reason |= p::kReasonChr;
             }
         }
@@ -385,7 +408,7 @@ private:
         return true;
     }
 
-    bool generic(p::XdrReader &r, uint32_t xid, uint32_t proc, const std::string &name, int32_t forcedError)
+    bool generic(p::XdrReader& r, uint32_t xid, uint32_t proc, const std::string& name, int32_t forcedError)
     {
         p::DeviceGenericParms parms;
         if (!p::decode(r, parms))
@@ -399,7 +422,7 @@ private:
             error = acquireLock(parms.lid, parms.flags, parms.lockTimeout);
         uint8_t stb = 0;
         if (!error) {
-            Link &link = it->second;
+            Link& link = it->second;
             switch (static_cast<p::CoreProc>(proc)) {
             case p::CoreProc::DeviceReadStb: {
                 std::lock_guard<std::mutex> lock(core.mutex);
@@ -423,7 +446,7 @@ private:
                 link.shared->abort = false;
                 break;
             default:
-                break; // remote/local: nothing changes what the bench answers
+                break;  // remote/local: nothing changes what the bench answers
             }
         }
         p::XdrWriter w = p::XdrWriter::forRecord();
@@ -434,7 +457,7 @@ private:
         return send(w);
     }
 
-    bool deviceLock(p::XdrReader &r, uint32_t xid, int32_t forcedError)
+    bool deviceLock(p::XdrReader& r, uint32_t xid, int32_t forcedError)
     {
         int32_t lid = 0, flags = 0;
         uint32_t lockTimeout = 0;
@@ -451,7 +474,7 @@ private:
         return replyError(xid, error);
     }
 
-    bool linkOnly(p::XdrReader &r, uint32_t xid, uint32_t proc, const std::string &name, int32_t forcedError)
+    bool linkOnly(p::XdrReader& r, uint32_t xid, uint32_t proc, const std::string& name, int32_t forcedError)
     {
         p::DeviceLink parms;
         if (!p::decode(r, parms))
@@ -472,24 +495,24 @@ private:
     void releaseAll()
     {
         // Locks belong to the connection and go with it (B.6.18).
-        for (auto &entry : links)
+        for (auto& entry : links)
             ctx.links.remove(entry.first);
         links.clear();
     }
 
-    const ServerContext &ctx;
-    Core &core;
+    const ServerContext& ctx;
+    Core& core;
     int fd;
     Instrument inst;
     int conn;
     std::map<int, Link> links;
 };
 
-void serveVxi11Core(const ServerContext &ctx, int fd, Instrument instrument, int connection)
+void serveVxi11Core(const ServerContext& ctx, int fd, Instrument instrument, int connection)
 {
     CoreSession session(ctx, fd, instrument, connection);
     session.run();
 }
 
-} // namespace bench
-} // namespace quarnel
+}  // namespace bench
+}  // namespace quarnel

@@ -15,8 +15,8 @@ constexpr uint32_t kMaxReadChunk = 16u << 20;
 /// Links one core connection may hold.
 constexpr int kMaxLinksPerConnection = 16;
 
-void serveVxi11Core(const ServerContext &ctx, int fd, Instrument instrument, int connection);
-void serveVxi11Abort(const ServerContext &ctx, int fd, Instrument instrument, int connection);
+void serveVxi11Core(const ServerContext& ctx, int fd, Instrument instrument, int connection);
+void serveVxi11Abort(const ServerContext& ctx, int fd, Instrument instrument, int connection);
 
-} // namespace bench
-} // namespace quarnel
+}  // namespace bench
+}  // namespace quarnel

@@ -63,8 +63,8 @@ SeriesView::SeriesView(QWidget* parent) : QDialog(parent)
     QHeaderView* rows = ui->stats->verticalHeader();
     rows->setSectionResizeMode(QHeaderView::Fixed);
     rows->setDefaultSectionSize(fontMetrics().height() + 6);
-    ui->stats->setFixedHeight(ui->stats->horizontalHeader()->sizeHint().height() + DelayCount * rows->defaultSectionSize()
-                              + 2 * ui->stats->frameWidth());
+    ui->stats->setFixedHeight(ui->stats->horizontalHeader()->sizeHint().height()
+                              + DelayCount * rows->defaultSectionSize() + 2 * ui->stats->frameWidth());
 
     QwtPlot* hist[] = {ui->histRf, ui->histHd, ui->histSnk};
     QwtPlot* pass[] = {ui->passRf, ui->passHd, ui->passSnk};

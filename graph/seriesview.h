@@ -91,10 +91,10 @@ private:
     bool m_running = false;
     bool m_canceled = false;
     bool m_dirty = false;
-    QElapsedTimer m_clock;      // since begin()
-    qint64 m_endedMs = -1;      // elapsed at end()
-    qint64 m_lastDrawMs = -1;   // clock time of the last redraw
-    qint64 m_lastTextMs = 0;    // ... and of the last text update
+    QElapsedTimer m_clock;     // since begin()
+    qint64 m_endedMs = -1;     // elapsed at end()
+    qint64 m_lastDrawMs = -1;  // clock time of the last redraw
+    qint64 m_lastTextMs = 0;   // ... and of the last text update
     qint64 m_lastDrawCostNs = 0;
     qint64 m_drawNs = 0;
 };

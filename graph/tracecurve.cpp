@@ -20,10 +20,9 @@ const QRectF kNoBounds(1.0, 1.0, -2.0, -2.0);  // Qwt's "no data" rectangle
 class ReducedLine
 {
 public:
-    ReducedLine(QPainter* painter, const QwtScaleMap& xMap, const QwtScaleMap& yMap, bool align,
-                bool clip, const QRectF& clipRect)
-        : m_painter(painter), m_xMap(xMap), m_yMap(yMap), m_align(align), m_clip(clip),
-          m_clipRect(clipRect)
+    ReducedLine(QPainter* painter, const QwtScaleMap& xMap, const QwtScaleMap& yMap, bool align, bool clip,
+                const QRectF& clipRect)
+        : m_painter(painter), m_xMap(xMap), m_yMap(yMap), m_align(align), m_clip(clip), m_clipRect(clipRect)
     {
     }
 
@@ -67,14 +66,13 @@ private:
 // sample. The pixel rounding of a monotonic map keeps the order of y, so the
 // range's raw minimum and maximum are its lowest and highest pixels; with the
 // range's first and last sample they are all the reducer keeps.
-void drawOrdered(ReducedLine& line, const QwtScaleMap& xMap, const double* xs, const double* ys,
-                 int from, int to)
+void drawOrdered(ReducedLine& line, const QwtScaleMap& xMap, const double* xs, const double* ys, int from, int to)
 {
     auto column = [&](int i) { return pixelRound(xMap.transform(xs[i])); };
     int i = from;
     while (i <= to) {
         const double col = column(i);
-        int in = i;       // last index known to be in the column
+        int in = i;        // last index known to be in the column
         int out = to + 1;  // first index known not to be
         for (long long step = 1; in + step <= to; step *= 2) {
             const int probe = int(in + step);
@@ -126,7 +124,7 @@ SeriesScan scanSeries(const double* x, const double* y, std::size_t n)
     // Two interleaved sets of running extremes, so that consecutive samples
     // do not wait on each other.
     const double inf = std::numeric_limits<double>::infinity();
-    double lo[2][2] = {{inf, inf}, {inf, inf}};     // [lane][x, y]
+    double lo[2][2] = {{inf, inf}, {inf, inf}};  // [lane][x, y]
     double hi[2][2] = {{-inf, -inf}, {-inf, -inf}};
     bool ordered = true;
     auto take = [&](int lane, std::size_t i) {
@@ -192,7 +190,9 @@ QPolygonF reduceColumns(const QPolygonF& line)
     return r.take();
 }
 
-TraceCurve::TraceCurve(const QString& title) : QwtPlotCurve(title) {}
+TraceCurve::TraceCurve(const QString& title) : QwtPlotCurve(title)
+{
+}
 
 const SeriesScan& TraceCurve::scan() const
 {
@@ -203,8 +203,7 @@ const SeriesScan& TraceCurve::scan() const
     const QwtSeriesData<QPointF>* series = data();
     if (auto arrays = dynamic_cast<const QwtPointArrayData*>(series)) {
         // size() is the shorter of the two vectors.
-        m_scan = scanSeries(arrays->xData().constData(), arrays->yData().constData(),
-                            series->size());
+        m_scan = scanSeries(arrays->xData().constData(), arrays->yData().constData(), series->size());
     } else if (series) {
         QVector<double> xs(int(series->size())), ys(int(series->size()));
         for (int i = 0; i < xs.size(); ++i) {

@@ -126,8 +126,8 @@ public:
 
 protected:
     void dataChanged() override;
-    void drawLines(QPainter* painter, const QwtScaleMap& xMap, const QwtScaleMap& yMap,
-                   const QRectF& canvasRect, int from, int to) const override;
+    void drawLines(QPainter* painter, const QwtScaleMap& xMap, const QwtScaleMap& yMap, const QRectF& canvasRect,
+                   int from, int to) const override;
 
 private:
     const SeriesScan& scan() const;

@@ -21,6 +21,6 @@ void setUpTraceAxes(QwtPlot* plt, int osTyp);
 // that order. A missing edge (not finite) has no marker line. Returns the
 // curve; both belong to the plot.
 QwtPlotCurve* addTrace(QwtPlot* plt, Qt::GlobalColor colour, const QVector<double>& t, const QVector<double>& y,
-                    const QString& labelFormat, double edge);
+                       const QString& labelFormat, double edge);
 
 }  // namespace graph

@@ -18,11 +18,12 @@ using lanvisa::VaArgs;
 
 namespace {
 
-template <class F> ViStatus guarded(F &&body)
+template <class F>
+ViStatus guarded(F&& body)
 {
     try {
         return body();
-    } catch (const std::bad_alloc &) {
+    } catch (const std::bad_alloc&) {
         return VI_ERROR_ALLOC;
     } catch (...) {
         return VI_ERROR_SYSTEM_ERROR;
@@ -30,7 +31,8 @@ template <class F> ViStatus guarded(F &&body)
 }
 
 /// Runs body on the instrument session vi, or says why there is none.
-template <class F> ViStatus withSession(ViSession vi, F &&body)
+template <class F>
+ViStatus withSession(ViSession vi, F&& body)
 {
     return guarded([&]() -> ViStatus {
         std::shared_ptr<Session> s = Registry::instance().session(vi);
@@ -46,7 +48,7 @@ void storeCount(ViPUInt32 out, size_t n)
         *out = static_cast<ViUInt32>(n);
 }
 
-} // namespace
+}  // namespace
 
 extern "C" {
 
@@ -77,7 +79,7 @@ ViStatus viClose(ViObject vi)
 ViStatus viWrite(ViSession vi, ViConstBuf buf, ViUInt32 cnt, ViPUInt32 retCnt)
 {
     storeCount(retCnt, 0);
-    return withSession(vi, [&](Session &s) -> ViStatus {
+    return withSession(vi, [&](Session& s) -> ViStatus {
         if (buf == nullptr && cnt > 0)
             return VI_ERROR_USER_BUF;
         size_t written = 0;
@@ -90,7 +92,7 @@ ViStatus viWrite(ViSession vi, ViConstBuf buf, ViUInt32 cnt, ViPUInt32 retCnt)
 ViStatus viRead(ViSession vi, ViPBuf buf, ViUInt32 cnt, ViPUInt32 retCnt)
 {
     storeCount(retCnt, 0);
-    return withSession(vi, [&](Session &s) -> ViStatus {
+    return withSession(vi, [&](Session& s) -> ViStatus {
         if (buf == nullptr && cnt > 0)
             return VI_ERROR_USER_BUF;
         size_t got = 0;
@@ -103,7 +105,7 @@ ViStatus viRead(ViSession vi, ViPBuf buf, ViUInt32 cnt, ViPUInt32 retCnt)
 ViStatus viReadToFile(ViSession vi, ViConstString filename, ViUInt32 cnt, ViPUInt32 retCnt)
 {
     storeCount(retCnt, 0);
-    return withSession(vi, [&](Session &s) -> ViStatus {
+    return withSession(vi, [&](Session& s) -> ViStatus {
         if (filename == nullptr || filename[0] == '\0')
             return VI_ERROR_FILE_ACCESS;
         size_t got = 0;
@@ -117,7 +119,7 @@ ViStatus viVPrintf(ViSession vi, ViConstString writeFmt, ViVAList params)
 {
     VaArgs args;
     va_copy(args.ap, params);
-    const ViStatus st = withSession(vi, [&](Session &s) { return s.printf(writeFmt, args); });
+    const ViStatus st = withSession(vi, [&](Session& s) { return s.printf(writeFmt, args); });
     va_end(args.ap);
     return st;
 }
@@ -126,7 +128,7 @@ ViStatus viPrintf(ViSession vi, ViConstString writeFmt, ...)
 {
     VaArgs args;
     va_start(args.ap, writeFmt);
-    const ViStatus st = withSession(vi, [&](Session &s) { return s.printf(writeFmt, args); });
+    const ViStatus st = withSession(vi, [&](Session& s) { return s.printf(writeFmt, args); });
     va_end(args.ap);
     return st;
 }
@@ -135,7 +137,7 @@ ViStatus viVScanf(ViSession vi, ViConstString readFmt, ViVAList params)
 {
     VaArgs args;
     va_copy(args.ap, params);
-    const ViStatus st = withSession(vi, [&](Session &s) { return s.scanf(readFmt, args); });
+    const ViStatus st = withSession(vi, [&](Session& s) { return s.scanf(readFmt, args); });
     va_end(args.ap);
     return st;
 }
@@ -144,7 +146,7 @@ ViStatus viScanf(ViSession vi, ViConstString readFmt, ...)
 {
     VaArgs args;
     va_start(args.ap, readFmt);
-    const ViStatus st = withSession(vi, [&](Session &s) { return s.scanf(readFmt, args); });
+    const ViStatus st = withSession(vi, [&](Session& s) { return s.scanf(readFmt, args); });
     va_end(args.ap);
     return st;
 }
@@ -153,7 +155,7 @@ ViStatus viVQueryf(ViSession vi, ViConstString writeFmt, ViConstString readFmt, 
 {
     VaArgs args;
     va_copy(args.ap, params);
-    const ViStatus st = withSession(vi, [&](Session &s) { return s.queryf(writeFmt, readFmt, args); });
+    const ViStatus st = withSession(vi, [&](Session& s) { return s.queryf(writeFmt, readFmt, args); });
     va_end(args.ap);
     return st;
 }
@@ -162,14 +164,14 @@ ViStatus viQueryf(ViSession vi, ViConstString writeFmt, ViConstString readFmt, .
 {
     VaArgs args;
     va_start(args.ap, readFmt);
-    const ViStatus st = withSession(vi, [&](Session &s) { return s.queryf(writeFmt, readFmt, args); });
+    const ViStatus st = withSession(vi, [&](Session& s) { return s.queryf(writeFmt, readFmt, args); });
     va_end(args.ap);
     return st;
 }
 
 ViStatus viClear(ViSession vi)
 {
-    return withSession(vi, [&](Session &s) { return s.clear(); });
+    return withSession(vi, [&](Session& s) { return s.clear(); });
 }
 
 ViStatus viSetAttribute(ViObject vi, ViAttr attrName, ViAttrState attrValue)
@@ -177,34 +179,34 @@ ViStatus viSetAttribute(ViObject vi, ViAttr attrName, ViAttrState attrValue)
     return guarded([&]() -> ViStatus {
         if (Registry::instance().isResourceManager(vi))
             return Registry::instance().setRmAttribute(vi, attrName, attrValue);
-        return withSession(vi, [&](Session &s) { return s.setAttribute(attrName, attrValue); });
+        return withSession(vi, [&](Session& s) { return s.setAttribute(attrName, attrValue); });
     });
 }
 
-ViStatus viGetAttribute(ViObject vi, ViAttr attrName, void *attrValue)
+ViStatus viGetAttribute(ViObject vi, ViAttr attrName, void* attrValue)
 {
     return guarded([&]() -> ViStatus {
         if (attrValue == nullptr)
             return VI_ERROR_USER_BUF;
         if (Registry::instance().isResourceManager(vi))
             return Registry::instance().getRmAttribute(vi, attrName, attrValue);
-        return withSession(vi, [&](Session &s) { return s.getAttribute(attrName, attrValue); });
+        return withSession(vi, [&](Session& s) { return s.getAttribute(attrName, attrValue); });
     });
 }
 
 ViStatus viSetBuf(ViSession vi, ViUInt16 mask, ViUInt32 size)
 {
-    return withSession(vi, [&](Session &s) { return s.setBuf(mask, size); });
+    return withSession(vi, [&](Session& s) { return s.setBuf(mask, size); });
 }
 
 ViStatus viFlush(ViSession vi, ViUInt16 mask)
 {
-    return withSession(vi, [&](Session &s) { return s.flush(mask); });
+    return withSession(vi, [&](Session& s) { return s.flush(mask); });
 }
 
 ViStatus viReadSTB(ViSession vi, ViPUInt16 status)
 {
-    return withSession(vi, [&](Session &s) -> ViStatus {
+    return withSession(vi, [&](Session& s) -> ViStatus {
         if (status == nullptr)
             return VI_ERROR_USER_BUF;
         return s.readStb(*status);
@@ -213,7 +215,7 @@ ViStatus viReadSTB(ViSession vi, ViPUInt16 status)
 
 ViStatus viGpibControlREN(ViSession vi, ViUInt16 mode)
 {
-    return withSession(vi, [&](Session &s) { return s.gpibControlRen(mode); });
+    return withSession(vi, [&](Session& s) { return s.gpibControlRen(mode); });
 }
 
 ViStatus viStatusDesc(ViObject, ViStatus status, ViChar desc[])
@@ -221,7 +223,7 @@ ViStatus viStatusDesc(ViObject, ViStatus status, ViChar desc[])
     return guarded([&]() -> ViStatus {
         if (desc == nullptr)
             return VI_ERROR_USER_BUF;
-        const char *text = lanvisa::statusText(status);
+        const char* text = lanvisa::statusText(status);
         if (text == nullptr) {
             std::snprintf(desc, VI_FIND_BUFLEN, "Unknown status code 0x%08X.", static_cast<unsigned>(status));
             return VI_WARN_UNKNOWN_STATUS;
@@ -231,4 +233,4 @@ ViStatus viStatusDesc(ViObject, ViStatus status, ViChar desc[])
     });
 }
 
-} // extern "C"
+}  // extern "C"

@@ -13,7 +13,7 @@ namespace lanvisa {
 
 constexpr uint32_t kDefaultTimeoutMs = 2000;
 constexpr uint32_t kDefaultFormatBufferSize = 4096;
-constexpr ViVersion kImplementationVersion = 0x00100000; // 1.0.0
+constexpr ViVersion kImplementationVersion = 0x00100000;  // 1.0.0
 constexpr char kManufacturerName[] = "Quarnel LAN VISA";
 
 /// The attributes a session keeps (VISA defaults; a transport may change the
@@ -40,14 +40,13 @@ struct SessionAttributes
 struct AttributeSource
 {
     ViSession rm;
-    const ResourceName &name;
-    Transport &transport;
+    const ResourceName& name;
+    Transport& transport;
 };
 
 /// Writes the attribute's value to `out` (in the attribute's own size).
-ViStatus getSessionAttribute(ViAttr id, const SessionAttributes &values, const AttributeSource &source,
-                             void *out);
+ViStatus getSessionAttribute(ViAttr id, const SessionAttributes& values, const AttributeSource& source, void* out);
 /// Checks and stores a new value; the caller holds the lock on `values`.
-ViStatus setSessionAttribute(ViAttr id, ViAttrState value, SessionAttributes &values, const AttributeSource &source);
+ViStatus setSessionAttribute(ViAttr id, ViAttrState value, SessionAttributes& values, const AttributeSource& source);
 
-} // namespace lanvisa
+}  // namespace lanvisa

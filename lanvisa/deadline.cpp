@@ -25,7 +25,8 @@ uint32_t Deadline::remainingMs() const
     const auto left = m_at - Clock::now();
     if (left <= Clock::duration::zero())
         return 0;
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(left + std::chrono::microseconds(999)).count();
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(left + std::chrono::microseconds(999)).count();
     return ms >= static_cast<long long>(kInfiniteMs) ? kInfiniteMs - 1 : static_cast<uint32_t>(ms);
 }
 
@@ -45,4 +46,4 @@ Deadline Deadline::extendedBy(uint32_t ms) const
     return d;
 }
 
-} // namespace lanvisa
+}  // namespace lanvisa

@@ -31,4 +31,4 @@ private:
     bool m_infinite = true;
 };
 
-} // namespace lanvisa
+}  // namespace lanvisa

@@ -26,18 +26,21 @@ enum class Length { None, Short, Long, LongLong, LongDouble };
 struct Conversion
 {
     std::string flags;
-    int width = -1;     ///< -1: not given
-    int precision = -1; ///< -1: not given
+    int width = -1;      ///< -1: not given
+    int precision = -1;  ///< -1: not given
     bool suppress = false;
-    bool countArg = false; ///< '#' in a read format
+    bool countArg = false;  ///< '#' in a read format
     Length length = Length::None;
     char conversion = 0;
 };
 
-bool isDigit(int c) { return c >= '0' && c <= '9'; }
+bool isDigit(int c)
+{
+    return c >= '0' && c <= '9';
+}
 
 /// Reads a decimal number from the format; false above `max`.
-bool parseNumber(const char *&p, int &value, int max = INT_MAX)
+bool parseNumber(const char*& p, int& value, int max = INT_MAX)
 {
     long v = 0;
     while (isDigit(*p)) {
@@ -49,7 +52,7 @@ bool parseNumber(const char *&p, int &value, int max = INT_MAX)
     return true;
 }
 
-Length parseLength(const char *&p)
+Length parseLength(const char*& p)
 {
     if (*p == 'h') {
         ++p;
@@ -72,7 +75,8 @@ Length parseLength(const char *&p)
 
 // ---- printing -------------------------------------------------------------
 
-template <class T> ViStatus appendFormatted(std::string &out, const std::string &fmt, T value)
+template <class T>
+ViStatus appendFormatted(std::string& out, const std::string& fmt, T value)
 {
     const int n = std::snprintf(nullptr, 0, fmt.c_str(), value);
     if (n < 0)
@@ -84,7 +88,7 @@ template <class T> ViStatus appendFormatted(std::string &out, const std::string 
     return VI_SUCCESS;
 }
 
-ViStatus printOne(const Conversion &s, VaArgs &args, std::string &out)
+ViStatus printOne(const Conversion& s, VaArgs& args, std::string& out)
 {
     std::string fmt = "%" + s.flags;
     if (s.width >= 0)
@@ -118,7 +122,7 @@ ViStatus printOne(const Conversion &s, VaArgs &args, std::string &out)
     case 'c':
         return appendFormatted(out, fmt + "c", va_arg(args.ap, int));
     case 's': {
-        const char *text = va_arg(args.ap, const char *);
+        const char* text = va_arg(args.ap, const char*);
         if (text == nullptr)
             return VI_ERROR_USER_BUF;
         return appendFormatted(out, fmt + "s", text);
@@ -139,20 +143,20 @@ ViStatus printOne(const Conversion &s, VaArgs &args, std::string &out)
 
 // ---- scanning helpers -----------------------------------------------------
 
-void skipSpace(ScanInput &in)
+void skipSpace(ScanInput& in)
 {
     int c;
     while ((c = in.peek()) >= 0 && std::isspace(c))
         in.advance();
 }
 
-size_t limitOf(const Conversion &s)
+size_t limitOf(const Conversion& s)
 {
     return s.width > 0 ? std::min(static_cast<size_t>(s.width), kMaxNumberToken) : kMaxNumberToken;
 }
 
 /// NR1/NR2/NR3 text: [sign] digits [. digits] [E [sign] digits].
-std::string readRealToken(ScanInput &in, size_t limit)
+std::string readRealToken(ScanInput& in, size_t limit)
 {
     std::string t;
     auto accept = [&](auto pred) {
@@ -179,13 +183,13 @@ std::string readRealToken(ScanInput &in, size_t limit)
     if (accept([](int c) { return c == 'e' || c == 'E'; })) {
         accept([](int c) { return c == '+' || c == '-'; });
         if (digits() == 0)
-            return std::string(); // "1E" is not a number
+            return std::string();  // "1E" is not a number
     }
     return t;
 }
 
 /// IEEE 488.2 non-decimal numbers: #H1F, #Q17, #B101 (the '#' already seen).
-bool readNonDecimal(ScanInput &in, long long &value)
+bool readNonDecimal(ScanInput& in, long long& value)
 {
     const int kind = std::toupper(in.peek());
     int base = 0;
@@ -207,7 +211,7 @@ bool readNonDecimal(ScanInput &in, long long &value)
     if (t.empty())
         return false;
     errno = 0;
-    char *end = nullptr;
+    char* end = nullptr;
     const unsigned long long v = std::strtoull(t.c_str(), &end, base);
     if (errno != 0 || *end != '\0' || v > static_cast<unsigned long long>(LLONG_MAX))
         return false;
@@ -217,7 +221,7 @@ bool readNonDecimal(ScanInput &in, long long &value)
 
 enum class Outcome { Stored, AtEnd, Mismatch, Error };
 
-Outcome scanInteger(const Conversion &s, VaArgs &args, ScanInput &in)
+Outcome scanInteger(const Conversion& s, VaArgs& args, ScanInput& in)
 {
     skipSpace(in);
     if (in.peek() < 0)
@@ -234,12 +238,12 @@ Outcome scanInteger(const Conversion &s, VaArgs &args, ScanInput &in)
         errno = 0;
         const double d = std::strtod(t.c_str(), nullptr);
         const double rounded = std::nearbyint(d);
-        if (errno == ERANGE || !(rounded >= static_cast<double>(LLONG_MIN)) ||
-            !(rounded < static_cast<double>(LLONG_MAX)))
+        if (errno == ERANGE || !(rounded >= static_cast<double>(LLONG_MIN))
+            || !(rounded < static_cast<double>(LLONG_MAX)))
             return Outcome::Mismatch;
         // Exact for integers written as integers; NR2/NR3 text is rounded.
         value = (t.find_first_of(".eE") == std::string::npos) ? std::strtoll(t.c_str(), nullptr, 10)
-                                                                : static_cast<long long>(rounded);
+                                                              : static_cast<long long>(rounded);
     }
     if (s.suppress)
         return Outcome::Stored;
@@ -247,24 +251,24 @@ Outcome scanInteger(const Conversion &s, VaArgs &args, ScanInput &in)
     case Length::Short:
         if (value < SHRT_MIN || value > SHRT_MAX)
             return Outcome::Mismatch;
-        *va_arg(args.ap, short *) = static_cast<short>(value);
+        *va_arg(args.ap, short*) = static_cast<short>(value);
         break;
     case Length::Long:
-        *va_arg(args.ap, long *) = static_cast<long>(value);
+        *va_arg(args.ap, long*) = static_cast<long>(value);
         break;
     case Length::LongLong:
-        *va_arg(args.ap, long long *) = value;
+        *va_arg(args.ap, long long*) = value;
         break;
     default:
         if (value < INT_MIN || value > INT_MAX)
             return Outcome::Mismatch;
-        *va_arg(args.ap, int *) = static_cast<int>(value);
+        *va_arg(args.ap, int*) = static_cast<int>(value);
         break;
     }
     return Outcome::Stored;
 }
 
-Outcome scanReal(const Conversion &s, VaArgs &args, ScanInput &in)
+Outcome scanReal(const Conversion& s, VaArgs& args, ScanInput& in)
 {
     skipSpace(in);
     if (in.peek() < 0)
@@ -272,28 +276,28 @@ Outcome scanReal(const Conversion &s, VaArgs &args, ScanInput &in)
     const std::string t = readRealToken(in, limitOf(s));
     if (t.empty())
         return in.status() != VI_SUCCESS ? Outcome::Error : Outcome::Mismatch;
-    const double d = std::strtod(t.c_str(), nullptr); // overflow gives +-HUGE_VAL, as C does
+    const double d = std::strtod(t.c_str(), nullptr);  // overflow gives +-HUGE_VAL, as C does
     if (s.suppress)
         return Outcome::Stored;
     if (s.length == Length::Long)
-        *va_arg(args.ap, double *) = d;
+        *va_arg(args.ap, double*) = d;
     else
-        *va_arg(args.ap, float *) = static_cast<float>(d);
+        *va_arg(args.ap, float*) = static_cast<float>(d);
     return Outcome::Stored;
 }
 
 /// %s %c %t %T: character conversions writing into a char buffer.
-Outcome scanChars(const Conversion &s, VaArgs &args, ScanInput &in)
+Outcome scanChars(const Conversion& s, VaArgs& args, ScanInput& in)
 {
-    int *countOut = nullptr;
+    int* countOut = nullptr;
     size_t width = s.width > 0 ? static_cast<size_t>(s.width) : 0;
     if (s.countArg && !s.suppress) {
-        countOut = va_arg(args.ap, int *);
+        countOut = va_arg(args.ap, int*);
         if (countOut == nullptr || *countOut <= 0)
             return Outcome::Mismatch;
         width = static_cast<size_t>(*countOut);
     }
-    char *dst = s.suppress ? nullptr : va_arg(args.ap, char *);
+    char* dst = s.suppress ? nullptr : va_arg(args.ap, char*);
     if (!s.suppress && dst == nullptr)
         return Outcome::Mismatch;
     const bool nulTerminated = s.conversion != 'c';
@@ -313,7 +317,7 @@ Outcome scanChars(const Conversion &s, VaArgs &args, ScanInput &in)
     }
     size_t n = 0;
     if (s.conversion == 'c' && !s.suppress) {
-        n = in.take(dst, capacity); // bulk: %20000c reads whole replies
+        n = in.take(dst, capacity);  // bulk: %20000c reads whole replies
     } else {
         int c;
         while (n < capacity && (c = in.peek()) >= 0) {
@@ -336,13 +340,13 @@ Outcome scanChars(const Conversion &s, VaArgs &args, ScanInput &in)
     return Outcome::Stored;
 }
 
-} // namespace
+}  // namespace
 
-ViStatus formatPrint(const char *format, VaArgs &args, std::string &out, const PrintProgress &progress)
+ViStatus formatPrint(const char* format, VaArgs& args, std::string& out, const PrintProgress& progress)
 {
     if (format == nullptr)
         return VI_ERROR_USER_BUF;
-    for (const char *p = format; *p;) {
+    for (const char* p = format; *p;) {
         if (*p != '%') {
             out.push_back(*p++);
             continue;
@@ -373,7 +377,7 @@ ViStatus formatPrint(const char *format, VaArgs &args, std::string &out, const P
                 s.precision = va_arg(args.ap, int);
                 if (s.precision > kMaxFieldWidth)
                     return VI_ERROR_INV_FMT;
-                s.precision = std::max(s.precision, -1); // negative: as if not given
+                s.precision = std::max(s.precision, -1);  // negative: as if not given
                 ++p;
             } else if (!parseNumber(p, s.precision, kMaxFieldWidth)) {
                 return VI_ERROR_INV_FMT;
@@ -401,14 +405,17 @@ bool ScanInput::ensure()
         m_pos = 0;
         m_status = m_refill(m_buf, m_ended);
         if (!m_buf.empty())
-            return true; // data that came with an error is still the message's
+            return true;  // data that came with an error is still the message's
     }
     return false;
 }
 
-int ScanInput::peek() { return ensure() ? m_buf[m_pos] : -1; }
+int ScanInput::peek()
+{
+    return ensure() ? m_buf[m_pos] : -1;
+}
 
-size_t ScanInput::take(char *dst, size_t n)
+size_t ScanInput::take(char* dst, size_t n)
 {
     size_t done = 0;
     while (done < n && ensure()) {
@@ -427,12 +434,12 @@ ViStatus ScanInput::drain()
     return m_status;
 }
 
-ViStatus formatScan(const char *format, VaArgs &args, ScanInput &in)
+ViStatus formatScan(const char* format, VaArgs& args, ScanInput& in)
 {
     if (format == nullptr)
         return VI_ERROR_USER_BUF;
     int assigned = 0;
-    for (const char *p = format; *p;) {
+    for (const char* p = format; *p;) {
         const unsigned char fc = static_cast<unsigned char>(*p);
         if (std::isspace(fc)) {
             skipSpace(in);
@@ -511,4 +518,4 @@ ViStatus formatScan(const char *format, VaArgs &args, ScanInput &in)
     return in.status();
 }
 
-} // namespace lanvisa
+}  // namespace lanvisa

@@ -30,12 +30,12 @@ struct VaArgs
 
 /// Called after each conversion with the text so far; may send part of it
 /// and return an error (a time-out) that ends the formatting.
-using PrintProgress = std::function<ViStatus(std::string &out)>;
+using PrintProgress = std::function<ViStatus(std::string& out)>;
 
 /// Appends the formatted text to `out`. VI_ERROR_INV_FMT for a malformed
 /// format or a width or precision above 65536, VI_ERROR_NSUP_FMT for an
 /// unsupported conversion.
-ViStatus formatPrint(const char *format, VaArgs &args, std::string &out, const PrintProgress &progress = {});
+ViStatus formatPrint(const char* format, VaArgs& args, std::string& out, const PrintProgress& progress = {});
 
 /// The bytes of one reply message, fetched on demand.
 class ScanInput
@@ -43,7 +43,7 @@ class ScanInput
 public:
     /// Appends the next bytes of the message to `out` and sets `ended` when the
     /// message is complete (END or termination character). Returns the read status.
-    using Refill = std::function<ViStatus(std::vector<uint8_t> &out, bool &ended)>;
+    using Refill = std::function<ViStatus(std::vector<uint8_t>& out, bool& ended)>;
 
     explicit ScanInput(Refill refill) : m_refill(std::move(refill)) {}
 
@@ -51,7 +51,7 @@ public:
     int peek();
     void advance() { ++m_pos; }
     /// Copies up to n bytes of the message; fewer only at its end.
-    size_t take(char *dst, size_t n);
+    size_t take(char* dst, size_t n);
     /// Reads and drops the rest of the message, with bounded memory.
     ViStatus drain();
     /// First failure of the refill callback, VI_SUCCESS if none.
@@ -72,6 +72,6 @@ private:
 /// assignment ends the scan with success (the rest of the format is ignored);
 /// data that does not match, or a message that ends before anything was
 /// assigned, gives VI_ERROR_INV_FMT. Read errors (time-out, ...) are returned as is.
-ViStatus formatScan(const char *format, VaArgs &args, ScanInput &in);
+ViStatus formatScan(const char* format, VaArgs& args, ScanInput& in);
 
-} // namespace lanvisa
+}  // namespace lanvisa

@@ -13,14 +13,14 @@ void HislipChannel::close()
     m_desynchronised = false;
 }
 
-ViStatus HislipChannel::send(hs::Type type, uint8_t control, uint32_t parameter, const uint8_t *payload,
-                             size_t size, const Deadline &deadline)
+ViStatus HislipChannel::send(hs::Type type, uint8_t control, uint32_t parameter, const uint8_t* payload, size_t size,
+                             const Deadline& deadline)
 {
     if (!usable())
         return VI_ERROR_CONN_LOST;
     uint8_t header[hs::kHeaderSize];
     hs::encodeHeader(header, hs::Header{static_cast<uint8_t>(type), control, parameter, size});
-    iovec pieces[2] = {{header, sizeof header}, {const_cast<uint8_t *>(payload), size}};
+    iovec pieces[2] = {{header, sizeof header}, {const_cast<uint8_t*>(payload), size}};
     size_t sent = 0;
     const ViStatus st = m_conn.sendAll(pieces, 2, deadline, sent);
     if (st != VI_SUCCESS && sent > 0) {
@@ -31,7 +31,7 @@ ViStatus HislipChannel::send(hs::Type type, uint8_t control, uint32_t parameter,
     return st;
 }
 
-ViStatus HislipChannel::skipPending(const Deadline &deadline)
+ViStatus HislipChannel::skipPending(const Deadline& deadline)
 {
     while (m_skipLeft > 0) {
         if (m_conn.buffered() == 0) {
@@ -46,7 +46,7 @@ ViStatus HislipChannel::skipPending(const Deadline &deadline)
     return VI_SUCCESS;
 }
 
-ViStatus HislipChannel::readHeader(hs::Header &header, const Deadline &deadline)
+ViStatus HislipChannel::readHeader(hs::Header& header, const Deadline& deadline)
 {
     if (!usable())
         return VI_ERROR_CONN_LOST;
@@ -60,7 +60,7 @@ ViStatus HislipChannel::readHeader(hs::Header &header, const Deadline &deadline)
         st = m_conn.readSome(bytes + have, sizeof bytes - have, deadline, k);
         have += k;
         if (st != VI_SUCCESS) {
-            m_conn.unread(bytes, have); // a later read starts at the same header
+            m_conn.unread(bytes, have);  // a later read starts at the same header
             return st;
         }
     }
@@ -71,7 +71,7 @@ ViStatus HislipChannel::readHeader(hs::Header &header, const Deadline &deadline)
     return VI_SUCCESS;
 }
 
-ViStatus HislipChannel::readPayload(uint64_t length, size_t keep, std::string &out, const Deadline &deadline)
+ViStatus HislipChannel::readPayload(uint64_t length, size_t keep, std::string& out, const Deadline& deadline)
 {
     out.clear();
     const size_t kept = static_cast<size_t>(std::min<uint64_t>(length, keep));
@@ -79,7 +79,7 @@ ViStatus HislipChannel::readPayload(uint64_t length, size_t keep, std::string &o
     size_t have = 0;
     while (have < kept) {
         size_t k = 0;
-        const ViStatus st = m_conn.readSome(reinterpret_cast<uint8_t *>(&out[have]), kept - have, deadline, k);
+        const ViStatus st = m_conn.readSome(reinterpret_cast<uint8_t*>(&out[have]), kept - have, deadline, k);
         have += k;
         if (st != VI_SUCCESS) {
             m_skipLeft += length - have;
@@ -89,10 +89,10 @@ ViStatus HislipChannel::readPayload(uint64_t length, size_t keep, std::string &o
     return skipPayload(length - kept, deadline);
 }
 
-ViStatus HislipChannel::skipPayload(uint64_t length, const Deadline &deadline)
+ViStatus HislipChannel::skipPayload(uint64_t length, const Deadline& deadline)
 {
     m_skipLeft += length;
     return skipPending(deadline);
 }
 
-} // namespace lanvisa
+}  // namespace lanvisa

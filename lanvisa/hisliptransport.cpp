@@ -19,12 +19,11 @@ constexpr uint64_t kBytesPerKb = 1024;
 /// Open failures: anything but a time-out or a busy server means "no HiSLIP service here".
 ViStatus openStatus(ViStatus st)
 {
-    return (st == VI_ERROR_TMO || st == VI_ERROR_RSRC_BUSY || st == VI_ERROR_RSRC_LOCKED ||
-            st == VI_ERROR_SYSTEM_ERROR)
+    return (st == VI_ERROR_TMO || st == VI_ERROR_RSRC_BUSY || st == VI_ERROR_RSRC_LOCKED || st == VI_ERROR_SYSTEM_ERROR)
                ? st
                : VI_ERROR_RSRC_NFOUND;
 }
-} // namespace
+}  // namespace
 
 ViStatus statusFromHislipError(uint8_t code)
 {
@@ -38,9 +37,14 @@ ViStatus statusFromHislipError(uint8_t code)
     }
 }
 
-HislipTransport::HislipTransport(const ResourceName &name) : m_name(name) {}
+HislipTransport::HislipTransport(const ResourceName& name) : m_name(name)
+{
+}
 
-HislipTransport::~HislipTransport() { close(); }
+HislipTransport::~HislipTransport()
+{
+    close();
+}
 
 void HislipTransport::fail()
 {
@@ -58,7 +62,7 @@ uint8_t HislipTransport::takeRmtDelivered()
     return bit;
 }
 
-ViStatus HislipTransport::open(const Deadline &deadline, bool exclusiveLock)
+ViStatus HislipTransport::open(const Deadline& deadline, bool exclusiveLock)
 {
     std::vector<in_addr> addresses;
     ViStatus st = resolveIpv4(m_name.host, deadline, addresses);
@@ -77,7 +81,7 @@ ViStatus HislipTransport::open(const Deadline &deadline, bool exclusiveLock)
     return VI_SUCCESS;
 }
 
-ViStatus HislipTransport::openOver(int syncFd, int asyncFd, const Deadline &deadline)
+ViStatus HislipTransport::openOver(int syncFd, int asyncFd, const Deadline& deadline)
 {
     m_sync.connection().adopt(syncFd);
     m_async.connection().adopt(asyncFd);
@@ -89,7 +93,7 @@ ViStatus HislipTransport::openOver(int syncFd, int asyncFd, const Deadline &dead
     return st;
 }
 
-ViStatus HislipTransport::setUpAsync(const Deadline &deadline, bool exclusiveLock)
+ViStatus HislipTransport::setUpAsync(const Deadline& deadline, bool exclusiveLock)
 {
     m_sync.connection().setNoDelay(true);
     m_async.connection().setNoDelay(true);
@@ -102,11 +106,11 @@ ViStatus HislipTransport::setUpAsync(const Deadline &deadline, bool exclusiveLoc
         st = asyncExchange(hs::Type::AsyncMaximumMessageSize, 0, 0, hs::encodeMaximumSize(kClientMaxMessageSize),
                            hs::Type::AsyncMaximumMessageSizeResponse, deadline, h, &size);
     uint64_t serverMax = 0;
-    const auto *bytes = reinterpret_cast<const uint8_t *>(size.data());
+    const auto* bytes = reinterpret_cast<const uint8_t*>(size.data());
     // The maximum counts the header; a server too small for any payload is no server.
-    if (st == VI_SUCCESS &&
-        (!hs::decodeMaximumSize(quarnel::protocol::ByteView(bytes, size.size()), serverMax) ||
-         serverMax <= hs::kHeaderSize))
+    if (st == VI_SUCCESS
+        && (!hs::decodeMaximumSize(quarnel::protocol::ByteView(bytes, size.size()), serverMax)
+            || serverMax <= hs::kHeaderSize))
         st = VI_ERROR_IO;
     if (st == VI_SUCCESS)
         m_maxPayload = serverMax - hs::kHeaderSize;
@@ -121,11 +125,11 @@ ViStatus HislipTransport::setUpAsync(const Deadline &deadline, bool exclusiveLoc
     return st;
 }
 
-ViStatus HislipTransport::initialize(const Deadline &deadline)
+ViStatus HislipTransport::initialize(const Deadline& deadline)
 {
-    const std::string &sub = m_name.deviceName;
+    const std::string& sub = m_name.deviceName;
     ViStatus st = m_sync.send(hs::Type::Initialize, 0, hs::initializeParameter(kClientVersion, kVendorId),
-                              reinterpret_cast<const uint8_t *>(sub.data()), sub.size(), deadline);
+                              reinterpret_cast<const uint8_t*>(sub.data()), sub.size(), deadline);
     hs::Header h;
     if (st == VI_SUCCESS)
         st = m_sync.readHeader(h, deadline);
@@ -161,17 +165,18 @@ LinkInfo HislipTransport::info() const
 {
     LinkInfo i;
     i.exclusiveLock = m_locked;
-    i.hislipVersion = (ViVersion(m_version >> 8) << kVisaMajorShift) | (ViVersion(m_version & kByteMask) << kVisaMinorShift);
+    i.hislipVersion =
+        (ViVersion(m_version >> 8) << kVisaMajorShift) | (ViVersion(m_version & kByteMask) << kVisaMinorShift);
     i.maxMessageKb = static_cast<uint32_t>(kClientMaxMessageSize / kBytesPerKb);
     return i;
 }
 
-ViStatus HislipTransport::unexpected(HislipChannel &channel, const hs::Header &h, const Deadline &deadline)
+ViStatus HislipTransport::unexpected(HislipChannel& channel, const hs::Header& h, const Deadline& deadline)
 {
     std::string text;
     const ViStatus st = channel.readPayload(h.length, HislipChannel::kMaxTextPayload, text, deadline);
     if (h.type == static_cast<uint8_t>(hs::Type::FatalError)) {
-        fail(); // the server closes the connection after it
+        fail();  // the server closes the connection after it
         return VI_ERROR_IO;
     }
     if (st != VI_SUCCESS)
@@ -180,16 +185,16 @@ ViStatus HislipTransport::unexpected(HislipChannel &channel, const hs::Header &h
         return statusFromHislipError(h.control);
     if (h.type > hs::kLastBaseType) {
         // What a strict peer does with a type it does not know; the link goes on.
-        const uint8_t code = h.type >= hs::kFirstVendorType ? hs::kErrorUnrecognizedVendorType
-                                                            : hs::kErrorUnrecognizedType;
+        const uint8_t code =
+            h.type >= hs::kFirstVendorType ? hs::kErrorUnrecognizedVendorType : hs::kErrorUnrecognizedType;
         return channel.send(hs::Type::Error, code, 0, deadline);
     }
-    return VI_SUCCESS; // Interrupted, a service request, a reply given up on
+    return VI_SUCCESS;  // Interrupted, a service request, a reply given up on
 }
 
 ViStatus HislipTransport::asyncExchange(hs::Type request, uint8_t control, uint32_t parameter,
-                                        const std::vector<uint8_t> &payload, hs::Type expected,
-                                        const Deadline &deadline, hs::Header &response, std::string *responsePayload)
+                                        const std::vector<uint8_t>& payload, hs::Type expected,
+                                        const Deadline& deadline, hs::Header& response, std::string* responsePayload)
 {
     if (!m_open)
         return VI_ERROR_CONN_LOST;
@@ -204,7 +209,7 @@ ViStatus HislipTransport::asyncExchange(hs::Type request, uint8_t control, uint3
         if (st != VI_SUCCESS)
             return checked(m_async, st);
         if (response.type == want && m_lateAsync[want] > 0) {
-            --m_lateAsync[want]; // the answer to a request given up on
+            --m_lateAsync[want];  // the answer to a request given up on
             st = m_async.skipPayload(response.length, deadline);
         } else if (response.type == want) {
             std::string ignored;
@@ -218,7 +223,7 @@ ViStatus HislipTransport::asyncExchange(hs::Type request, uint8_t control, uint3
     }
 }
 
-ViStatus HislipTransport::checked(HislipChannel &channel, ViStatus st)
+ViStatus HislipTransport::checked(HislipChannel& channel, ViStatus st)
 {
     if (channel.usable() || !m_open)
         return st;
@@ -232,14 +237,13 @@ ViStatus HislipTransport::checked(HislipChannel &channel, ViStatus st)
     return st;
 }
 
-ChunkResult HislipTransport::checked(HislipChannel &channel, ChunkResult result)
+ChunkResult HislipTransport::checked(HislipChannel& channel, ChunkResult result)
 {
     result.status = checked(channel, result.status);
     return result;
 }
 
-ViStatus HislipTransport::write(const uint8_t *data, size_t size, bool end, const Deadline &deadline,
-                                size_t &written)
+ViStatus HislipTransport::write(const uint8_t* data, size_t size, bool end, const Deadline& deadline, size_t& written)
 {
     written = 0;
     if (!m_open)
@@ -261,13 +265,13 @@ ViStatus HislipTransport::write(const uint8_t *data, size_t size, bool end, cons
     return VI_SUCCESS;
 }
 
-ChunkResult HislipTransport::readChunk(uint8_t *buf, size_t max, const ReadRules &rules, const Deadline &deadline)
+ChunkResult HislipTransport::readChunk(uint8_t* buf, size_t max, const ReadRules& rules, const Deadline& deadline)
 {
     if (!m_open)
         return ChunkResult::failed(VI_ERROR_CONN_LOST);
     ChunkResult result;
     if (m_inData && m_dataMessageId != m_lastMessageId && m_dataMessageId != hs::kUnknownMessageId) {
-        m_sync.addSkip(m_dataLeft); // a reply to a request sent before the last one
+        m_sync.addSkip(m_dataLeft);  // a reply to a request sent before the last one
         m_inData = false;
     }
     while (!m_inData || m_dataLeft == 0) {
@@ -283,8 +287,8 @@ ChunkResult HislipTransport::readChunk(uint8_t *buf, size_t max, const ReadRules
         result.status = deadline.expired() ? VI_ERROR_TMO : m_sync.readHeader(h, deadline);
         if (result.status != VI_SUCCESS)
             return checked(m_sync, result);
-        const bool data = h.type == static_cast<uint8_t>(hs::Type::Data) ||
-                          h.type == static_cast<uint8_t>(hs::Type::DataEnd);
+        const bool data =
+            h.type == static_cast<uint8_t>(hs::Type::Data) || h.type == static_cast<uint8_t>(hs::Type::DataEnd);
         if (data && (h.parameter == m_lastMessageId || h.parameter == hs::kUnknownMessageId)) {
             m_inData = true;
             m_dataEnd = h.type == static_cast<uint8_t>(hs::Type::DataEnd);
@@ -300,12 +304,12 @@ ChunkResult HislipTransport::readChunk(uint8_t *buf, size_t max, const ReadRules
     if (max == 0)
         return result;
     size_t got = 0;
-    result.status = m_sync.connection().readSome(buf, static_cast<size_t>(std::min<uint64_t>(max, m_dataLeft)),
-                                                 deadline, got);
+    result.status =
+        m_sync.connection().readSome(buf, static_cast<size_t>(std::min<uint64_t>(max, m_dataLeft)), deadline, got);
     if (result.status != VI_SUCCESS)
         return checked(m_sync, result);
     if (rules.termCharEnabled) {
-        const uint8_t *hit = std::find(buf, buf + got, rules.termChar);
+        const uint8_t* hit = std::find(buf, buf + got, rules.termChar);
         if (hit != buf + got) {
             const size_t keep = static_cast<size_t>(hit - buf) + 1;
             m_sync.connection().unread(buf + keep, got - keep);
@@ -323,26 +327,26 @@ ChunkResult HislipTransport::readChunk(uint8_t *buf, size_t max, const ReadRules
     return result;
 }
 
-ViStatus HislipTransport::clear(const Deadline &deadline)
+ViStatus HislipTransport::clear(const Deadline& deadline)
 {
     if (!m_open)
         return VI_ERROR_CONN_LOST;
     if (m_inData)
-        m_sync.addSkip(m_dataLeft); // the rest of a reply nobody will read
+        m_sync.addSkip(m_dataLeft);  // the rest of a reply nobody will read
     m_inData = false;
     hs::Header h;
-    ViStatus st = asyncExchange(hs::Type::AsyncDeviceClear, 0, 0, {}, hs::Type::AsyncDeviceClearAcknowledge,
-                                deadline, h);
+    ViStatus st =
+        asyncExchange(hs::Type::AsyncDeviceClear, 0, 0, {}, hs::Type::AsyncDeviceClearAcknowledge, deadline, h);
     if (st == VI_SUCCESS)
-        st = m_sync.send(hs::Type::DeviceClearComplete, 0, 0, deadline); // synchronized mode wanted
+        st = m_sync.send(hs::Type::DeviceClearComplete, 0, 0, deadline);  // synchronized mode wanted
     // Everything on the synchronous channel up to the acknowledgement belongs to before the clear.
     while (st == VI_SUCCESS) {
         st = deadline.expired() ? VI_ERROR_TMO : m_sync.readHeader(h, deadline);
         if (st != VI_SUCCESS)
             break;
         const hs::Type type = static_cast<hs::Type>(h.type);
-        if (type == hs::Type::DeviceClearAcknowledge || type == hs::Type::Data || type == hs::Type::DataEnd ||
-            type == hs::Type::Interrupted)
+        if (type == hs::Type::DeviceClearAcknowledge || type == hs::Type::Data || type == hs::Type::DataEnd
+            || type == hs::Type::Interrupted)
             st = m_sync.skipPayload(h.length, deadline);
         else
             st = unexpected(m_sync, h, deadline);
@@ -357,7 +361,7 @@ ViStatus HislipTransport::clear(const Deadline &deadline)
     return VI_SUCCESS;
 }
 
-ViStatus HislipTransport::readStb(const Deadline &deadline, uint16_t, uint8_t &stb)
+ViStatus HislipTransport::readStb(const Deadline& deadline, uint16_t, uint8_t& stb)
 {
     hs::Header h;
     const uint8_t rmt = takeRmtDelivered();
@@ -371,7 +375,7 @@ ViStatus HislipTransport::readStb(const Deadline &deadline, uint16_t, uint8_t &s
     return VI_SUCCESS;
 }
 
-ViStatus HislipTransport::gpibControlRen(uint16_t mode, const Deadline &deadline)
+ViStatus HislipTransport::gpibControlRen(uint16_t mode, const Deadline& deadline)
 {
     if (mode > hs::kMaxRemoteLocalCode)
         return VI_ERROR_INV_MODE;
@@ -380,4 +384,4 @@ ViStatus HislipTransport::gpibControlRen(uint16_t mode, const Deadline &deadline
                          hs::Type::AsyncRemoteLocalResponse, deadline, h);
 }
 
-} // namespace lanvisa
+}  // namespace lanvisa

@@ -34,40 +34,40 @@ public:
     /// Budget for releasing a lock on close.
     static constexpr uint32_t kCloseTimeoutMs = 1000;
 
-    explicit HislipTransport(const ResourceName &name);
+    explicit HislipTransport(const ResourceName& name);
     ~HislipTransport() override;
 
-    ViStatus open(const Deadline &deadline, bool exclusiveLock) override;
+    ViStatus open(const Deadline& deadline, bool exclusiveLock) override;
     /// The same set-up over two sockets already connected to a server (fuzzing).
-    ViStatus openOver(int syncFd, int asyncFd, const Deadline &deadline);
+    ViStatus openOver(int syncFd, int asyncFd, const Deadline& deadline);
     void close() override;
-    ViStatus write(const uint8_t *data, size_t size, bool end, const Deadline &deadline, size_t &written) override;
-    ChunkResult readChunk(uint8_t *buf, size_t max, const ReadRules &rules, const Deadline &deadline) override;
-    ViStatus clear(const Deadline &deadline) override;
-    ViStatus readStb(const Deadline &deadline, uint16_t ioProtocol, uint8_t &stb) override;
-    ViStatus gpibControlRen(uint16_t mode, const Deadline &deadline) override;
+    ViStatus write(const uint8_t* data, size_t size, bool end, const Deadline& deadline, size_t& written) override;
+    ChunkResult readChunk(uint8_t* buf, size_t max, const ReadRules& rules, const Deadline& deadline) override;
+    ViStatus clear(const Deadline& deadline) override;
+    ViStatus readStb(const Deadline& deadline, uint16_t ioProtocol, uint8_t& stb) override;
+    ViStatus gpibControlRen(uint16_t mode, const Deadline& deadline) override;
     bool hasEnd() const override { return true; }
     std::string peerAddress() const override { return m_sync.connection().peerAddress(); }
     LinkInfo info() const override;
 
 private:
-    ViStatus initialize(const Deadline &deadline);
+    ViStatus initialize(const Deadline& deadline);
     /// AsyncInitialize, the maximum size exchange and the lock, if asked for.
-    ViStatus setUpAsync(const Deadline &deadline, bool exclusiveLock);
+    ViStatus setUpAsync(const Deadline& deadline, bool exclusiveLock);
     /// Sends one asynchronous request and waits for its response of type `expected`.
     ViStatus asyncExchange(quarnel::protocol::hislip::Type request, uint8_t control, uint32_t parameter,
-                           const std::vector<uint8_t> &payload, quarnel::protocol::hislip::Type expected,
-                           const Deadline &deadline, quarnel::protocol::hislip::Header &response,
-                           std::string *responsePayload = nullptr);
+                           const std::vector<uint8_t>& payload, quarnel::protocol::hislip::Type expected,
+                           const Deadline& deadline, quarnel::protocol::hislip::Header& response,
+                           std::string* responsePayload = nullptr);
     /// Handles a message that is no answer on either channel: Error and
     /// FatalError give a status (VI_SUCCESS: the message was dropped).
-    ViStatus unexpected(HislipChannel &channel, const quarnel::protocol::hislip::Header &h, const Deadline &deadline);
+    ViStatus unexpected(HislipChannel& channel, const quarnel::protocol::hislip::Header& h, const Deadline& deadline);
     /// RMT-delivered bit for the next message that carries it (then cleared).
     uint8_t takeRmtDelivered();
-    void fail(); ///< the link cannot go on: both channels closed
+    void fail();  ///< the link cannot go on: both channels closed
     /// After a failure on `channel`: a channel that lost its framing ends the link.
-    ViStatus checked(HislipChannel &channel, ViStatus st);
-    ChunkResult checked(HislipChannel &channel, ChunkResult result);
+    ViStatus checked(HislipChannel& channel, ViStatus st);
+    ChunkResult checked(HislipChannel& channel, ChunkResult result);
 
     ResourceName m_name;
     HislipChannel m_sync;
@@ -76,7 +76,7 @@ private:
     bool m_locked = false;
     uint16_t m_version = 0;
     uint16_t m_sessionId = 0;
-    uint64_t m_maxPayload = kFallbackMaxMessageSize; ///< payload per message we send
+    uint64_t m_maxPayload = kFallbackMaxMessageSize;  ///< payload per message we send
     uint32_t m_nextMessageId = quarnel::protocol::hislip::kFirstMessageId;
     uint32_t m_lastMessageId = quarnel::protocol::hislip::kFirstMessageId - quarnel::protocol::hislip::kMessageIdStep;
     bool m_rmtDelivered = false;
@@ -93,4 +93,4 @@ private:
 /// VISA status for a HiSLIP Error control code.
 ViStatus statusFromHislipError(uint8_t code);
 
-} // namespace lanvisa
+}  // namespace lanvisa

@@ -9,9 +9,9 @@ namespace lanvisa {
 
 namespace {
 constexpr ViAccessMode kSupportedModes = VI_EXCLUSIVE_LOCK | VI_LOAD_CONFIG;
-} // namespace
+}  // namespace
 
-Registry &Registry::instance()
+Registry& Registry::instance()
 {
     static Registry registry;
     return registry;
@@ -26,7 +26,7 @@ ViSession Registry::newHandle()
     return m_lastHandle;
 }
 
-ViStatus Registry::openResourceManager(ViSession &vi)
+ViStatus Registry::openResourceManager(ViSession& vi)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     vi = newHandle();
@@ -34,8 +34,7 @@ ViStatus Registry::openResourceManager(ViSession &vi)
     return VI_SUCCESS;
 }
 
-ViStatus Registry::openSession(ViSession rm, const char *name, ViAccessMode mode, ViUInt32 timeoutMs,
-                               ViSession &vi)
+ViStatus Registry::openSession(ViSession rm, const char* name, ViAccessMode mode, ViUInt32 timeoutMs, ViSession& vi)
 {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -55,7 +54,7 @@ ViStatus Registry::openSession(ViSession rm, const char *name, ViAccessMode mode
     std::lock_guard<std::mutex> lock(m_mutex);
     auto manager = m_managers.find(rm);
     if (manager == m_managers.end())
-        return VI_ERROR_INV_OBJECT; // the manager was closed while we connected; session closes on release
+        return VI_ERROR_INV_OBJECT;  // the manager was closed while we connected; session closes on release
     vi = newHandle();
     session->setHandle(vi);
     m_sessions[vi] = session;
@@ -92,7 +91,7 @@ ViStatus Registry::close(ViObject vi)
         }
     }
     // Outside the table lock: closing waits for a running operation on the session.
-    for (auto &s : closing)
+    for (auto& s : closing)
         s->close();
     return VI_SUCCESS;
 }
@@ -135,7 +134,7 @@ ViStatus Registry::setRmAttribute(ViObject vi, ViAttr attribute, ViAttrState val
     }
 }
 
-ViStatus Registry::getRmAttribute(ViObject vi, ViAttr attribute, void *value) const
+ViStatus Registry::getRmAttribute(ViObject vi, ViAttr attribute, void* value) const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     auto it = m_managers.find(vi);
@@ -152,8 +151,8 @@ ViStatus Registry::getRmAttribute(ViObject vi, ViAttr attribute, void *value) co
         return VI_SUCCESS;
     case VI_ATTR_RSRC_IMPL_VERSION:
     case VI_ATTR_RSRC_SPEC_VERSION: {
-        const ViVersion v = attribute == VI_ATTR_RSRC_IMPL_VERSION ? kImplementationVersion
-                                                                   : static_cast<ViVersion>(VI_SPEC_VERSION);
+        const ViVersion v =
+            attribute == VI_ATTR_RSRC_IMPL_VERSION ? kImplementationVersion : static_cast<ViVersion>(VI_SPEC_VERSION);
         std::memcpy(value, &v, sizeof v);
         return VI_SUCCESS;
     }
@@ -170,4 +169,4 @@ ViStatus Registry::getRmAttribute(ViObject vi, ViAttr attribute, void *value) co
     }
 }
 
-} // namespace lanvisa
+}  // namespace lanvisa

@@ -16,11 +16,11 @@ namespace lanvisa {
 class Registry
 {
 public:
-    static Registry &instance();
+    static Registry& instance();
 
-    ViStatus openResourceManager(ViSession &vi);
+    ViStatus openResourceManager(ViSession& vi);
     /// Parses the name, connects (outside the table lock) and registers the session.
-    ViStatus openSession(ViSession rm, const char *name, ViAccessMode mode, ViUInt32 timeoutMs, ViSession &vi);
+    ViStatus openSession(ViSession rm, const char* name, ViAccessMode mode, ViUInt32 timeoutMs, ViSession& vi);
     /// Closes an instrument session, or a resource manager with all its sessions.
     ViStatus close(ViObject vi);
 
@@ -29,7 +29,7 @@ public:
 
     /// Attributes of a resource-manager session.
     ViStatus setRmAttribute(ViObject vi, ViAttr attribute, ViAttrState value);
-    ViStatus getRmAttribute(ViObject vi, ViAttr attribute, void *value) const;
+    ViStatus getRmAttribute(ViObject vi, ViAttr attribute, void* value) const;
 
 private:
     struct ResourceManager
@@ -47,4 +47,4 @@ private:
     std::map<ViSession, std::shared_ptr<Session>> m_sessions;
 };
 
-} // namespace lanvisa
+}  // namespace lanvisa

@@ -20,7 +20,7 @@ struct Lookup
     addrinfo hints{};
     gaicb request{};
 
-    explicit Lookup(const std::string &name) : host(name)
+    explicit Lookup(const std::string& name) : host(name)
     {
         hints.ai_family = AF_INET;
         hints.ai_socktype = SOCK_STREAM;
@@ -55,28 +55,28 @@ public:
         // must not be freed under it, so they are released, not deleted.
         std::lock_guard<std::mutex> lock(m_mutex);
         reapLocked();
-        for (auto &l : m_pending)
+        for (auto& l : m_pending)
             l.release();
     }
 
 private:
     void reapLocked()
     {
-        m_pending.remove_if([](const std::unique_ptr<Lookup> &l) { return gai_error(&l->request) != EAI_INPROGRESS; });
+        m_pending.remove_if([](const std::unique_ptr<Lookup>& l) { return gai_error(&l->request) != EAI_INPROGRESS; });
     }
     std::mutex m_mutex;
     std::list<std::unique_ptr<Lookup>> m_pending;
 };
 
-Abandoned &abandoned()
+Abandoned& abandoned()
 {
     static Abandoned list;
     return list;
 }
 
-} // namespace
+}  // namespace
 
-ViStatus resolveIpv4(const std::string &host, const Deadline &deadline, std::vector<in_addr> &addresses)
+ViStatus resolveIpv4(const std::string& host, const Deadline& deadline, std::vector<in_addr>& addresses)
 {
     addresses.clear();
     in_addr numeric{};
@@ -86,7 +86,7 @@ ViStatus resolveIpv4(const std::string &host, const Deadline &deadline, std::vec
     }
     abandoned().reap();
     auto lookup = std::make_unique<Lookup>(host);
-    gaicb *list[] = {&lookup->request};
+    gaicb* list[] = {&lookup->request};
     if (getaddrinfo_a(GAI_NOWAIT, list, 1, nullptr) != 0)
         return VI_ERROR_SYSTEM_ERROR;
     while (gai_error(&lookup->request) == EAI_INPROGRESS) {
@@ -103,10 +103,10 @@ ViStatus resolveIpv4(const std::string &host, const Deadline &deadline, std::vec
     }
     if (gai_error(&lookup->request) != 0)
         return VI_ERROR_RSRC_NFOUND;
-    for (const addrinfo *ai = lookup->request.ar_result; ai != nullptr; ai = ai->ai_next)
+    for (const addrinfo* ai = lookup->request.ar_result; ai != nullptr; ai = ai->ai_next)
         if (ai->ai_family == AF_INET)
-            addresses.push_back(reinterpret_cast<const sockaddr_in *>(ai->ai_addr)->sin_addr);
+            addresses.push_back(reinterpret_cast<const sockaddr_in*>(ai->ai_addr)->sin_addr);
     return addresses.empty() ? VI_ERROR_RSRC_NFOUND : VI_SUCCESS;
 }
 
-} // namespace lanvisa
+}  // namespace lanvisa

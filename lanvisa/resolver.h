@@ -16,6 +16,6 @@ namespace lanvisa {
 /// IPv4 addresses of `host` (a dotted address is taken as it is, without a
 /// lookup). Unknown name: VI_ERROR_RSRC_NFOUND; no answer before the
 /// deadline: VI_ERROR_TMO.
-ViStatus resolveIpv4(const std::string &host, const Deadline &deadline, std::vector<in_addr> &addresses);
+ViStatus resolveIpv4(const std::string& host, const Deadline& deadline, std::vector<in_addr>& addresses);
 
-} // namespace lanvisa
+}  // namespace lanvisa

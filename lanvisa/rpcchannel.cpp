@@ -10,18 +10,18 @@ namespace lanvisa {
 
 namespace p = quarnel::protocol;
 
-RpcChannel::RpcChannel(TcpConnection &connection) : m_connection(connection)
+RpcChannel::RpcChannel(TcpConnection& connection) : m_connection(connection)
 {
     // A random start keeps xids of a new connection apart from an old one's.
     std::random_device rd;
     m_nextXid = rd();
 }
 
-ViStatus RpcChannel::sendCall(const std::vector<uint8_t> &record, const Deadline &deadline)
+ViStatus RpcChannel::sendCall(const std::vector<uint8_t>& record, const Deadline& deadline)
 {
     if (!usable())
         return VI_ERROR_CONN_LOST;
-    iovec piece{const_cast<uint8_t *>(record.data()), record.size()};
+    iovec piece{const_cast<uint8_t*>(record.data()), record.size()};
     size_t sent = 0;
     const ViStatus st = m_connection.sendAll(&piece, 1, deadline, sent);
     if (st != VI_SUCCESS && sent > 0 && sent < record.size()) {
@@ -32,7 +32,7 @@ ViStatus RpcChannel::sendCall(const std::vector<uint8_t> &record, const Deadline
     return st;
 }
 
-ViStatus RpcChannel::nextFragment(const Deadline &deadline)
+ViStatus RpcChannel::nextFragment(const Deadline& deadline)
 {
     uint8_t mark[p::kRecordMarkSize];
     size_t have = 0;
@@ -53,7 +53,7 @@ ViStatus RpcChannel::nextFragment(const Deadline &deadline)
     return VI_SUCCESS;
 }
 
-ViStatus RpcChannel::readRecord(uint8_t *dst, size_t n, const Deadline &deadline, size_t &got)
+ViStatus RpcChannel::readRecord(uint8_t* dst, size_t n, const Deadline& deadline, size_t& got)
 {
     got = 0;
     while (got < n) {
@@ -68,8 +68,7 @@ ViStatus RpcChannel::readRecord(uint8_t *dst, size_t n, const Deadline &deadline
             continue;
         }
         size_t k = 0;
-        const ViStatus st =
-            m_connection.readSome(dst + got, std::min<size_t>(n - got, m_fragmentLeft), deadline, k);
+        const ViStatus st = m_connection.readSome(dst + got, std::min<size_t>(n - got, m_fragmentLeft), deadline, k);
         got += k;
         m_fragmentLeft -= static_cast<uint32_t>(k);
         if (st != VI_SUCCESS)
@@ -80,7 +79,7 @@ ViStatus RpcChannel::readRecord(uint8_t *dst, size_t n, const Deadline &deadline
     return VI_SUCCESS;
 }
 
-ViStatus RpcChannel::skipRecord(const Deadline &deadline)
+ViStatus RpcChannel::skipRecord(const Deadline& deadline)
 {
     while (m_inRecord) {
         if (m_fragmentLeft == 0) {
@@ -105,12 +104,12 @@ ViStatus RpcChannel::skipRecord(const Deadline &deadline)
     return VI_SUCCESS;
 }
 
-ViStatus RpcChannel::beginReply(uint32_t xid, const Deadline &deadline, std::vector<uint8_t> &head)
+ViStatus RpcChannel::beginReply(uint32_t xid, const Deadline& deadline, std::vector<uint8_t>& head)
 {
     if (!usable())
         return VI_ERROR_CONN_LOST;
     while (true) {
-        ViStatus st = skipRecord(deadline); // rest of a reply cut off earlier
+        ViStatus st = skipRecord(deadline);  // rest of a reply cut off earlier
         if (st != VI_SUCCESS)
             return st;
         st = nextFragment(deadline);
@@ -124,14 +123,14 @@ ViStatus RpcChannel::beginReply(uint32_t xid, const Deadline &deadline, std::vec
             return st;
         uint32_t replyXid = 0;
         p::MsgType type = p::MsgType::Call;
-        if (p::peekMessage(p::ByteView(head.data(), head.size()), replyXid, type) && replyXid == xid &&
-            type == p::MsgType::Reply)
+        if (p::peekMessage(p::ByteView(head.data(), head.size()), replyXid, type) && replyXid == xid
+            && type == p::MsgType::Reply)
             return VI_SUCCESS;
         // A reply to an earlier call that timed out (or junk): drop it whole.
     }
 }
 
-ViStatus RpcChannel::readBody(uint8_t *dst, size_t n, const Deadline &deadline)
+ViStatus RpcChannel::readBody(uint8_t* dst, size_t n, const Deadline& deadline)
 {
     size_t got = 0;
     const ViStatus st = readRecord(dst, n, deadline, got);
@@ -140,10 +139,13 @@ ViStatus RpcChannel::readBody(uint8_t *dst, size_t n, const Deadline &deadline)
     return got == n ? VI_SUCCESS : VI_ERROR_IO;
 }
 
-ViStatus RpcChannel::endReply(const Deadline &deadline) { return skipRecord(deadline); }
+ViStatus RpcChannel::endReply(const Deadline& deadline)
+{
+    return skipRecord(deadline);
+}
 
-ViStatus RpcChannel::call(const std::vector<uint8_t> &record, uint32_t xid, const Deadline &deadline,
-                          std::vector<uint8_t> &head, size_t &resultOffset)
+ViStatus RpcChannel::call(const std::vector<uint8_t>& record, uint32_t xid, const Deadline& deadline,
+                          std::vector<uint8_t>& head, size_t& resultOffset)
 {
     ViStatus st = sendCall(record, deadline);
     if (st != VI_SUCCESS)
@@ -162,4 +164,4 @@ ViStatus RpcChannel::call(const std::vector<uint8_t> &record, uint32_t xid, cons
     return VI_SUCCESS;
 }
 
-} // namespace lanvisa
+}  // namespace lanvisa

@@ -23,7 +23,7 @@ constexpr int kIpv4Parts = 4;
 constexpr uint32_t kMaxIpv4Part = 255;
 constexpr size_t kMaxDnsLabel = 63;
 
-bool equalsIgnoreCase(const std::string &a, const char *b)
+bool equalsIgnoreCase(const std::string& a, const char* b)
 {
     size_t i = 0;
     for (; i < a.size() && b[i]; ++i)
@@ -32,17 +32,17 @@ bool equalsIgnoreCase(const std::string &a, const char *b)
     return i == a.size() && b[i] == '\0';
 }
 
-bool startsWithIgnoreCase(const std::string &a, const char *prefix)
+bool startsWithIgnoreCase(const std::string& a, const char* prefix)
 {
     size_t i = 0;
     for (; prefix[i]; ++i)
-        if (i >= a.size() ||
-            std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(prefix[i])))
+        if (i >= a.size()
+            || std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(prefix[i])))
             return false;
     return true;
 }
 
-bool allDigits(const std::string &s)
+bool allDigits(const std::string& s)
 {
     if (s.empty())
         return false;
@@ -53,7 +53,7 @@ bool allDigits(const std::string &s)
 }
 
 /// Decimal number of at most 5 digits within [0, max].
-bool parseSmallNumber(const std::string &s, uint32_t max, uint32_t &value)
+bool parseSmallNumber(const std::string& s, uint32_t max, uint32_t& value)
 {
     if (!allDigits(s) || s.size() > kMaxDecimalDigits)
         return false;
@@ -63,7 +63,7 @@ bool parseSmallNumber(const std::string &s, uint32_t max, uint32_t &value)
     return value <= max;
 }
 
-bool isIpv4(const std::string &s)
+bool isIpv4(const std::string& s)
 {
     int parts = 0;
     size_t start = 0;
@@ -83,7 +83,7 @@ bool isIpv4(const std::string &s)
 
 /// Host name per RFC 1123 (letters, digits, hyphens; labels of 1..63 bytes,
 /// not starting or ending with a hyphen), or a dotted IPv4 address.
-bool isValidHost(const std::string &s)
+bool isValidHost(const std::string& s)
 {
     if (s.empty() || s.size() > kMaxHostLength)
         return false;
@@ -115,7 +115,7 @@ bool isValidHost(const std::string &s)
 
 /// LAN device names: "inst0", "gpib0,5", "hislip0", "usb0[...]" and the like:
 /// printable ASCII without blanks or colons.
-bool isValidLanDeviceName(const std::string &s)
+bool isValidLanDeviceName(const std::string& s)
 {
     if (s.empty() || s.size() > kMaxLanDeviceNameLength)
         return false;
@@ -127,7 +127,7 @@ bool isValidLanDeviceName(const std::string &s)
     return true;
 }
 
-std::vector<std::string> splitFields(const std::string &s)
+std::vector<std::string> splitFields(const std::string& s)
 {
     std::vector<std::string> fields;
     size_t start = 0;
@@ -142,7 +142,7 @@ std::vector<std::string> splitFields(const std::string &s)
     }
 }
 
-bool parseInterface(const std::string &field, uint16_t &board)
+bool parseInterface(const std::string& field, uint16_t& board)
 {
     const size_t keywordLength = sizeof(kInterfaceKeyword) - 1;
     if (field.size() < keywordLength || !equalsIgnoreCase(field.substr(0, keywordLength), kInterfaceKeyword))
@@ -159,7 +159,7 @@ bool parseInterface(const std::string &field, uint16_t &board)
     return true;
 }
 
-} // namespace
+}  // namespace
 
 std::string ResourceName::canonical() const
 {
@@ -174,9 +174,12 @@ std::string ResourceName::canonical() const
     return s + deviceName + kSeparator + "INSTR";
 }
 
-const char *ResourceName::resourceClass() const { return kind == ResourceKind::Socket ? "SOCKET" : "INSTR"; }
+const char* ResourceName::resourceClass() const
+{
+    return kind == ResourceKind::Socket ? "SOCKET" : "INSTR";
+}
 
-bool parseResourceName(const char *text, size_t length, ResourceName &out)
+bool parseResourceName(const char* text, size_t length, ResourceName& out)
 {
     if (text == nullptr || length == 0 || length > kMaxResourceNameLength)
         return false;
@@ -202,13 +205,13 @@ bool parseResourceName(const char *text, size_t length, ResourceName &out)
         return false;
     out.host = host;
 
-    const std::string &last = fields.back();
+    const std::string& last = fields.back();
     if (fields.size() >= 3 && equalsIgnoreCase(last, "SOCKET")) {
         uint32_t port = 0;
         if (fields.size() != 4 || !parseSmallNumber(fields[2], kMaxPort, port) || port == 0)
             return false;
         if (out.corePort != 0)
-            return false; // "host,port" is a VXI-11 form only
+            return false;  // "host,port" is a VXI-11 form only
         out.kind = ResourceKind::Socket;
         out.port = static_cast<uint16_t>(port);
         return true;
@@ -238,4 +241,4 @@ bool parseResourceName(const char *text, size_t length, ResourceName &out)
     return out.corePort == 0;
 }
 
-} // namespace lanvisa
+}  // namespace lanvisa

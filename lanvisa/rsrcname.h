@@ -20,14 +20,14 @@ struct ResourceName
     ResourceKind kind = ResourceKind::Vxi11;
     uint16_t board = 0;
     std::string host;
-    std::string deviceName; ///< INSTR only; HiSLIP: the sub-address without ",port"
-    uint16_t port = 0;      ///< SOCKET and HiSLIP
+    std::string deviceName;  ///< INSTR only; HiSLIP: the sub-address without ",port"
+    uint16_t port = 0;       ///< SOCKET and HiSLIP
     /// VXI-11 core port given as "host,port": the portmapper is skipped. 0 = ask it.
     uint16_t corePort = 0;
     /// Canonical form, e.g. "TCPIP0::10.0.0.5::inst0::INSTR".
     std::string canonical() const;
     /// "INSTR" or "SOCKET".
-    const char *resourceClass() const;
+    const char* resourceClass() const;
 };
 
 /// Longest resource name accepted, in bytes.
@@ -39,6 +39,6 @@ constexpr size_t kMaxLanDeviceNameLength = 255;
 
 /// Parses `text` (length bytes, need not be NUL-terminated). Returns false for
 /// anything that is not one of the two forms above; `out` is then unspecified.
-bool parseResourceName(const char *text, size_t length, ResourceName &out);
+bool parseResourceName(const char* text, size_t length, ResourceName& out);
 
-} // namespace lanvisa
+}  // namespace lanvisa

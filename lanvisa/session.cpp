@@ -18,12 +18,12 @@ namespace lanvisa {
 namespace {
 
 constexpr uint16_t kMaxRenMode = VI_GPIB_REN_ADDRESS_GTL;
-constexpr uint16_t kAllFlushBits = VI_READ_BUF | VI_WRITE_BUF | VI_READ_BUF_DISCARD | VI_WRITE_BUF_DISCARD |
-                                   VI_IO_IN_BUF | VI_IO_OUT_BUF | VI_IO_IN_BUF_DISCARD | VI_IO_OUT_BUF_DISCARD;
+constexpr uint16_t kAllFlushBits = VI_READ_BUF | VI_WRITE_BUF | VI_READ_BUF_DISCARD | VI_WRITE_BUF_DISCARD
+                                   | VI_IO_IN_BUF | VI_IO_OUT_BUF | VI_IO_IN_BUF_DISCARD | VI_IO_OUT_BUF_DISCARD;
 constexpr uint16_t kAllSetBufBits = VI_READ_BUF | VI_WRITE_BUF | VI_IO_IN_BUF | VI_IO_OUT_BUF;
 constexpr mode_t kNewFileMode = 0666;
 
-ViStatus writeAllToFile(int fd, const uint8_t *data, size_t n)
+ViStatus writeAllToFile(int fd, const uint8_t* data, size_t n)
 {
     while (n > 0) {
         const ssize_t w = ::write(fd, data, n);
@@ -38,9 +38,9 @@ ViStatus writeAllToFile(int fd, const uint8_t *data, size_t n)
     return VI_SUCCESS;
 }
 
-} // namespace
+}  // namespace
 
-std::unique_ptr<Transport> makeTransport(const ResourceName &name)
+std::unique_ptr<Transport> makeTransport(const ResourceName& name)
 {
     switch (name.kind) {
     case ResourceKind::Vxi11:
@@ -53,7 +53,7 @@ std::unique_ptr<Transport> makeTransport(const ResourceName &name)
     return std::make_unique<HislipTransport>(name);
 }
 
-Session::Session(ViSession rm, const ResourceName &name, std::unique_ptr<Transport> transport)
+Session::Session(ViSession rm, const ResourceName& name, std::unique_ptr<Transport> transport)
     : m_rm(rm), m_name(name), m_transport(std::move(transport))
 {
     const ReadDefaults defaults = m_transport->readDefaults();
@@ -61,7 +61,10 @@ Session::Session(ViSession rm, const ResourceName &name, std::unique_ptr<Transpo
     m_attrs.suppressEndEnabled = defaults.suppressEndEnabled;
 }
 
-Session::~Session() { close(); }
+Session::~Session()
+{
+    close();
+}
 
 ViStatus Session::open(uint32_t openTimeoutMs, bool exclusiveLock)
 {
@@ -87,7 +90,7 @@ SessionAttributes Session::snapshot() const
     return m_attrs;
 }
 
-ReadRules Session::readRules(const SessionAttributes &a) const
+ReadRules Session::readRules(const SessionAttributes& a) const
 {
     ReadRules rules;
     rules.termCharEnabled = a.termCharEnabled;
@@ -96,8 +99,8 @@ ReadRules Session::readRules(const SessionAttributes &a) const
     return rules;
 }
 
-ViStatus Session::readInto(uint8_t *buf, size_t count, const SessionAttributes &a, const Deadline &deadline,
-                           size_t &got)
+ViStatus Session::readInto(uint8_t* buf, size_t count, const SessionAttributes& a, const Deadline& deadline,
+                           size_t& got)
 {
     got = 0;
     if (count == 0)
@@ -116,25 +119,25 @@ ViStatus Session::readInto(uint8_t *buf, size_t count, const SessionAttributes &
         if (got >= count)
             return VI_SUCCESS_MAX_CNT;
         if (r.count == 0 && deadline.expired())
-            return VI_ERROR_TMO; // a server that answers with empty chunks forever
+            return VI_ERROR_TMO;  // a server that answers with empty chunks forever
     }
 }
 
-ViStatus Session::write(const uint8_t *buf, size_t count, size_t &written)
+ViStatus Session::write(const uint8_t* buf, size_t count, size_t& written)
 {
     std::lock_guard<std::mutex> io(m_ioMutex);
     const SessionAttributes a = snapshot();
     return m_transport->write(buf, count, a.sendEndEnabled, Deadline::afterMs(a.timeoutMs), written);
 }
 
-ViStatus Session::read(uint8_t *buf, size_t count, size_t &got)
+ViStatus Session::read(uint8_t* buf, size_t count, size_t& got)
 {
     std::lock_guard<std::mutex> io(m_ioMutex);
     const SessionAttributes a = snapshot();
     return readInto(buf, count, a, Deadline::afterMs(a.timeoutMs), got);
 }
 
-ViStatus Session::readToFile(const char *fileName, size_t count, size_t &got)
+ViStatus Session::readToFile(const char* fileName, size_t count, size_t& got)
 {
     got = 0;
     std::lock_guard<std::mutex> io(m_ioMutex);
@@ -165,28 +168,28 @@ ViStatus Session::readToFile(const char *fileName, size_t count, size_t &got)
     return st;
 }
 
-ViStatus Session::flushWriteBuffer(size_t bytes, bool end, const Deadline &deadline)
+ViStatus Session::flushWriteBuffer(size_t bytes, bool end, const Deadline& deadline)
 {
     bytes = std::min(bytes, m_writeBuffer.size());
     size_t written = 0;
-    const ViStatus st = m_transport->write(reinterpret_cast<const uint8_t *>(m_writeBuffer.data()), bytes, end,
-                                           deadline, written);
+    const ViStatus st =
+        m_transport->write(reinterpret_cast<const uint8_t*>(m_writeBuffer.data()), bytes, end, deadline, written);
     if (st != VI_SUCCESS) {
-        m_writeBuffer.clear(); // a half-sent message must not be completed later
+        m_writeBuffer.clear();  // a half-sent message must not be completed later
         return st;
     }
     m_writeBuffer.erase(0, bytes);
     return VI_SUCCESS;
 }
 
-ViStatus Session::bufferFormatted(const char *format, VaArgs &args, const SessionAttributes &a,
-                                  const Deadline &deadline)
+ViStatus Session::bufferFormatted(const char* format, VaArgs& args, const SessionAttributes& a,
+                                  const Deadline& deadline)
 {
     // A full buffer goes out without END; its last byte stays so END can still
     // go with the true last byte of the message. Flushing as the text grows
     // keeps memory bounded, and the deadline holds however long the format is.
     bool sentSome = false;
-    const auto sendSurplus = [&](std::string &) -> ViStatus {
+    const auto sendSurplus = [&](std::string&) -> ViStatus {
         if (deadline.expired())
             return VI_ERROR_TMO;
         if (m_writeBuffer.size() <= a.writeBufferSize)
@@ -216,7 +219,7 @@ ViStatus Session::bufferFormatted(const char *format, VaArgs &args, const Sessio
     return VI_SUCCESS;
 }
 
-ViStatus Session::printf(const char *format, VaArgs &args)
+ViStatus Session::printf(const char* format, VaArgs& args)
 {
     std::lock_guard<std::mutex> io(m_ioMutex);
     const SessionAttributes a = snapshot();
@@ -227,11 +230,10 @@ ViStatus Session::printf(const char *format, VaArgs &args)
     return st;
 }
 
-ViStatus Session::scanMessage(const char *format, VaArgs &args, const SessionAttributes &a,
-                              const Deadline &deadline)
+ViStatus Session::scanMessage(const char* format, VaArgs& args, const SessionAttributes& a, const Deadline& deadline)
 {
     const size_t chunk = std::max<uint32_t>(1, a.readBufferSize);
-    ScanInput in([&](std::vector<uint8_t> &out, bool &ended) {
+    ScanInput in([&](std::vector<uint8_t>& out, bool& ended) {
         out.resize(chunk);
         size_t n = 0;
         const ViStatus st = readInto(out.data(), chunk, a, deadline, n);
@@ -248,14 +250,14 @@ ViStatus Session::scanMessage(const char *format, VaArgs &args, const SessionAtt
     return st;
 }
 
-ViStatus Session::scanf(const char *format, VaArgs &args)
+ViStatus Session::scanf(const char* format, VaArgs& args)
 {
     std::lock_guard<std::mutex> io(m_ioMutex);
     const SessionAttributes a = snapshot();
     return scanMessage(format, args, a, Deadline::afterMs(a.timeoutMs));
 }
 
-ViStatus Session::queryf(const char *writeFormat, const char *readFormat, VaArgs &args)
+ViStatus Session::queryf(const char* writeFormat, const char* readFormat, VaArgs& args)
 {
     std::lock_guard<std::mutex> io(m_ioMutex);
     const SessionAttributes a = snapshot();
@@ -299,8 +301,7 @@ ViStatus Session::setBuf(uint16_t mask, uint32_t size)
         m_attrs.writeBufferSize = size;
         // Shrinking below the pending data sends the surplus without END.
         if (m_writeBuffer.size() > size) {
-            const ViStatus st =
-                flushWriteBuffer(m_writeBuffer.size() - 1, false, Deadline::afterMs(m_attrs.timeoutMs));
+            const ViStatus st = flushWriteBuffer(m_writeBuffer.size() - 1, false, Deadline::afterMs(m_attrs.timeoutMs));
             if (st != VI_SUCCESS)
                 return st;
         }
@@ -316,7 +317,7 @@ ViStatus Session::clear()
     return m_transport->clear(Deadline::afterMs(a.timeoutMs));
 }
 
-ViStatus Session::readStb(uint16_t &status)
+ViStatus Session::readStb(uint16_t& status)
 {
     std::lock_guard<std::mutex> io(m_ioMutex);
     const SessionAttributes a = snapshot();
@@ -341,9 +342,9 @@ ViStatus Session::setAttribute(ViAttr attribute, ViAttrState value)
     return setSessionAttribute(attribute, value, m_attrs, source());
 }
 
-ViStatus Session::getAttribute(ViAttr attribute, void *value)
+ViStatus Session::getAttribute(ViAttr attribute, void* value)
 {
     return getSessionAttribute(attribute, snapshot(), source(), value);
 }
 
-} // namespace lanvisa
+}  // namespace lanvisa

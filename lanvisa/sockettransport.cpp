@@ -13,11 +13,13 @@ constexpr size_t kDirectReadThreshold = 64 * 1024;
 constexpr char kStbQuery[] = "*STB?\n";
 constexpr size_t kStbReplyMax = 64;
 constexpr long kMaxStatusByte = 255;
-} // namespace
+}  // namespace
 
-SocketTransport::SocketTransport(const ResourceName &name) : m_name(name) {}
+SocketTransport::SocketTransport(const ResourceName& name) : m_name(name)
+{
+}
 
-ViStatus SocketTransport::open(const Deadline &deadline, bool)
+ViStatus SocketTransport::open(const Deadline& deadline, bool)
 {
     std::vector<in_addr> addresses;
     ViStatus st = resolveIpv4(m_name.host, deadline, addresses);
@@ -29,9 +31,12 @@ ViStatus SocketTransport::open(const Deadline &deadline, bool)
     return VI_SUCCESS;
 }
 
-void SocketTransport::close() { m_conn.close(); }
+void SocketTransport::close()
+{
+    m_conn.close();
+}
 
-ViStatus SocketTransport::write(const uint8_t *data, size_t size, bool, const Deadline &deadline, size_t &written)
+ViStatus SocketTransport::write(const uint8_t* data, size_t size, bool, const Deadline& deadline, size_t& written)
 {
     written = 0;
     if (m_flushBeforeWrite) {
@@ -42,11 +47,11 @@ ViStatus SocketTransport::write(const uint8_t *data, size_t size, bool, const De
         m_scanner.reset();
         m_midMessage = false;
     }
-    iovec piece{const_cast<uint8_t *>(data), size};
+    iovec piece{const_cast<uint8_t*>(data), size};
     return m_conn.sendAll(&piece, 1, deadline, written);
 }
 
-void SocketTransport::noteTimeout(const ReadRules &rules)
+void SocketTransport::noteTimeout(const ReadRules& rules)
 {
     // Inside block data the terminator cannot be found again with certainty
     // (the declared length may be false); anywhere else the rest of the
@@ -59,7 +64,7 @@ void SocketTransport::noteTimeout(const ReadRules &rules)
     m_scanner.reset();
 }
 
-ViStatus SocketTransport::skipRestOfMessage(const ReadRules &rules, const Deadline &deadline)
+ViStatus SocketTransport::skipRestOfMessage(const ReadRules& rules, const Deadline& deadline)
 {
     while (m_skipRest) {
         if (m_conn.buffered() == 0) {
@@ -77,7 +82,7 @@ ViStatus SocketTransport::skipRestOfMessage(const ReadRules &rules, const Deadli
     return VI_SUCCESS;
 }
 
-ChunkResult SocketTransport::readChunk(uint8_t *buf, size_t max, const ReadRules &rules, const Deadline &deadline)
+ChunkResult SocketTransport::readChunk(uint8_t* buf, size_t max, const ReadRules& rules, const Deadline& deadline)
 {
     ChunkResult result;
     if (m_skipRest) {
@@ -128,7 +133,7 @@ ChunkResult SocketTransport::readChunk(uint8_t *buf, size_t max, const ReadRules
     return result;
 }
 
-ViStatus SocketTransport::clear(const Deadline &)
+ViStatus SocketTransport::clear(const Deadline&)
 {
     m_skipRest = false;
     m_flushBeforeWrite = false;
@@ -142,26 +147,26 @@ bool SocketTransport::acceptsIoProtocol(uint16_t protocol) const
     return protocol == VI_PROT_NORMAL || protocol == VI_PROT_4882_STRS;
 }
 
-ViStatus SocketTransport::readStb(const Deadline &deadline, uint16_t ioProtocol, uint8_t &stb)
+ViStatus SocketTransport::readStb(const Deadline& deadline, uint16_t ioProtocol, uint8_t& stb)
 {
     if (ioProtocol != VI_PROT_4882_STRS)
         return VI_ERROR_INV_SETUP;
     size_t written = 0;
-    ViStatus st = write(reinterpret_cast<const uint8_t *>(kStbQuery), sizeof kStbQuery - 1, true, deadline, written);
+    ViStatus st = write(reinterpret_cast<const uint8_t*>(kStbQuery), sizeof kStbQuery - 1, true, deadline, written);
     if (st != VI_SUCCESS)
         return st;
     const ReadRules line{true, '\n', false};
     char reply[kStbReplyMax + 1] = {};
     size_t got = 0;
     while (got < kStbReplyMax) {
-        const ChunkResult r = readChunk(reinterpret_cast<uint8_t *>(reply) + got, kStbReplyMax - got, line, deadline);
+        const ChunkResult r = readChunk(reinterpret_cast<uint8_t*>(reply) + got, kStbReplyMax - got, line, deadline);
         got += r.count;
         if (r.status != VI_SUCCESS)
             return r.status;
         if (r.termChar)
             break;
     }
-    char *end = nullptr;
+    char* end = nullptr;
     const long value = std::strtol(reply, &end, 10);
     if (end == reply || value < 0 || value > kMaxStatusByte)
         return VI_ERROR_IO;
@@ -169,6 +174,9 @@ ViStatus SocketTransport::readStb(const Deadline &deadline, uint16_t ioProtocol,
     return VI_SUCCESS;
 }
 
-ViStatus SocketTransport::gpibControlRen(uint16_t, const Deadline &) { return VI_ERROR_NSUP_OPER; }
+ViStatus SocketTransport::gpibControlRen(uint16_t, const Deadline&)
+{
+    return VI_ERROR_NSUP_OPER;
+}
 
-} // namespace lanvisa
+}  // namespace lanvisa

@@ -21,17 +21,17 @@ namespace lanvisa {
 class SocketTransport : public Transport
 {
 public:
-    explicit SocketTransport(const ResourceName &name);
+    explicit SocketTransport(const ResourceName& name);
 
-    ViStatus open(const Deadline &deadline, bool exclusiveLock) override;
+    ViStatus open(const Deadline& deadline, bool exclusiveLock) override;
     void close() override;
-    ViStatus write(const uint8_t *data, size_t size, bool end, const Deadline &deadline, size_t &written) override;
-    ChunkResult readChunk(uint8_t *buf, size_t max, const ReadRules &rules, const Deadline &deadline) override;
-    ViStatus clear(const Deadline &deadline) override;
+    ViStatus write(const uint8_t* data, size_t size, bool end, const Deadline& deadline, size_t& written) override;
+    ChunkResult readChunk(uint8_t* buf, size_t max, const ReadRules& rules, const Deadline& deadline) override;
+    ViStatus clear(const Deadline& deadline) override;
     /// Only with VI_PROT_4882_STRS: "*STB?" is sent and its reply parsed.
-    ViStatus readStb(const Deadline &deadline, uint16_t ioProtocol, uint8_t &stb) override;
+    ViStatus readStb(const Deadline& deadline, uint16_t ioProtocol, uint8_t& stb) override;
     /// A raw socket has no remote/local state: VI_ERROR_NSUP_OPER.
-    ViStatus gpibControlRen(uint16_t mode, const Deadline &deadline) override;
+    ViStatus gpibControlRen(uint16_t mode, const Deadline& deadline) override;
     bool hasEnd() const override { return false; }
     std::string peerAddress() const override { return m_conn.peerAddress(); }
     ViStatus setNoDelay(bool on) override { return m_conn.setNoDelay(on); }
@@ -42,15 +42,15 @@ public:
     ReadDefaults readDefaults() const override { return ReadDefaults{true, true}; }
 
 private:
-    ViStatus skipRestOfMessage(const ReadRules &rules, const Deadline &deadline);
-    void noteTimeout(const ReadRules &rules);
+    ViStatus skipRestOfMessage(const ReadRules& rules, const Deadline& deadline);
+    void noteTimeout(const ReadRules& rules);
 
     ResourceName m_name;
     TcpConnection m_conn;
     TerminatorScanner m_scanner;
-    bool m_midMessage = false;       ///< bytes of an unterminated message were handed out
-    bool m_skipRest = false;         ///< drop the rest of a timed-out message at the next read
-    bool m_flushBeforeWrite = false; ///< drop pending input at the next write
+    bool m_midMessage = false;        ///< bytes of an unterminated message were handed out
+    bool m_skipRest = false;          ///< drop the rest of a timed-out message at the next read
+    bool m_flushBeforeWrite = false;  ///< drop pending input at the next write
 };
 
-} // namespace lanvisa
+}  // namespace lanvisa

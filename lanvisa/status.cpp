@@ -9,7 +9,7 @@ namespace {
 struct StatusEntry
 {
     ViStatus status;
-    const char *text;
+    const char* text;
 };
 
 const StatusEntry kStatusTexts[] = {
@@ -27,9 +27,11 @@ const StatusEntry kStatusTexts[] = {
     {VI_WARN_UNKNOWN_STATUS, "VI_WARN_UNKNOWN_STATUS: The status code could not be interpreted."},
     {VI_WARN_NSUP_BUF, "VI_WARN_NSUP_BUF: A requested buffer kind is not supported by this session."},
     {VI_SUCCESS_NESTED_SHARED, "VI_SUCCESS_NESTED_SHARED: Shared lock acquired; the session already held one."},
-    {VI_SUCCESS_NESTED_EXCLUSIVE, "VI_SUCCESS_NESTED_EXCLUSIVE: Exclusive lock acquired; the session already held one."},
+    {VI_SUCCESS_NESTED_EXCLUSIVE,
+     "VI_SUCCESS_NESTED_EXCLUSIVE: Exclusive lock acquired; the session already held one."},
     {VI_SUCCESS_SYNC, "VI_SUCCESS_SYNC: The asynchronous operation completed synchronously."},
-    {VI_WARN_EXT_FUNC_NIMPL, "VI_WARN_EXT_FUNC_NIMPL: The lower-level driver does not implement the extended function."},
+    {VI_WARN_EXT_FUNC_NIMPL,
+     "VI_WARN_EXT_FUNC_NIMPL: The lower-level driver does not implement the extended function."},
     {VI_ERROR_SYSTEM_ERROR, "VI_ERROR_SYSTEM_ERROR: Unknown system error."},
     {VI_ERROR_INV_OBJECT, "VI_ERROR_INV_OBJECT: The given session or object reference is invalid."},
     {VI_ERROR_RSRC_LOCKED, "VI_ERROR_RSRC_LOCKED: The resource is locked by another session."},
@@ -84,11 +86,11 @@ const StatusEntry kStatusTexts[] = {
     {VI_ERROR_NPERMISSION, "VI_ERROR_NPERMISSION: Access denied."},
 };
 
-} // namespace
+}  // namespace
 
-const char *statusText(ViStatus status)
+const char* statusText(ViStatus status)
 {
-    for (const StatusEntry &e : kStatusTexts)
+    for (const StatusEntry& e : kStatusTexts)
         if (e.status == status)
             return e.text;
     return nullptr;
@@ -130,4 +132,4 @@ ViStatus statusFromVxi11Error(int32_t error, Vxi11Context context)
     }
 }
 
-} // namespace lanvisa
+}  // namespace lanvisa

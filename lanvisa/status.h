@@ -8,7 +8,7 @@
 namespace lanvisa {
 
 /// Text for a status the library can return; nullptr for an unknown code.
-const char *statusText(ViStatus status);
+const char* statusText(ViStatus status);
 
 /// Where a VXI-11 error was reported: create_link maps some codes differently.
 enum class Vxi11Context { Open, Io };
@@ -16,4 +16,4 @@ enum class Vxi11Context { Open, Io };
 /// VISA status for a VXI-11 Device_ErrorCode.
 ViStatus statusFromVxi11Error(int32_t error, Vxi11Context context);
 
-} // namespace lanvisa
+}  // namespace lanvisa

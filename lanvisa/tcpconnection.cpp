@@ -2,13 +2,13 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <climits>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,14 +21,19 @@ constexpr size_t kReadAheadSize = 64 * 1024;
 
 bool isConnectionLoss(int err)
 {
-    return err == ECONNRESET || err == EPIPE || err == ENOTCONN || err == ECONNABORTED || err == ETIMEDOUT ||
-           err == EHOSTUNREACH || err == ENETUNREACH || err == ENETDOWN;
+    return err == ECONNRESET || err == EPIPE || err == ENOTCONN || err == ECONNABORTED || err == ETIMEDOUT
+           || err == EHOSTUNREACH || err == ENETUNREACH || err == ENETDOWN;
 }
-} // namespace
+}  // namespace
 
-TcpConnection::TcpConnection() : m_buffer(kReadAheadSize) {}
+TcpConnection::TcpConnection() : m_buffer(kReadAheadSize)
+{
+}
 
-TcpConnection::~TcpConnection() { close(); }
+TcpConnection::~TcpConnection()
+{
+    close();
+}
 
 void TcpConnection::close()
 {
@@ -53,12 +58,12 @@ ViStatus TcpConnection::failed(ViStatus status)
     return status;
 }
 
-ViStatus TcpConnection::connect(const std::vector<in_addr> &addresses, uint16_t port, const Deadline &deadline)
+ViStatus TcpConnection::connect(const std::vector<in_addr>& addresses, uint16_t port, const Deadline& deadline)
 {
     close();
     m_broken = false;
     ViStatus status = VI_ERROR_RSRC_NFOUND;
-    for (const in_addr &address : addresses) {
+    for (const in_addr& address : addresses) {
         sockaddr_in sa{};
         sa.sin_family = AF_INET;
         sa.sin_port = htons(port);
@@ -69,7 +74,7 @@ ViStatus TcpConnection::connect(const std::vector<in_addr> &addresses, uint16_t 
             continue;
         }
         m_fd = fd;
-        if (::connect(fd, reinterpret_cast<const sockaddr *>(&sa), sizeof sa) != 0) {
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
             if (errno != EINPROGRESS) {
                 close();
                 status = VI_ERROR_RSRC_NFOUND;
@@ -109,7 +114,7 @@ ViStatus TcpConnection::setKeepAlive(bool on)
     return setsockopt(m_fd, SOL_SOCKET, SO_KEEPALIVE, &v, sizeof v) == 0 ? VI_SUCCESS : VI_ERROR_SYSTEM_ERROR;
 }
 
-ViStatus TcpConnection::waitFor(short events, const Deadline &deadline)
+ViStatus TcpConnection::waitFor(short events, const Deadline& deadline)
 {
     while (true) {
         pollfd p{m_fd, events, 0};
@@ -117,19 +122,19 @@ ViStatus TcpConnection::waitFor(short events, const Deadline &deadline)
         if (n > 0) {
             if ((p.revents & (POLLERR | POLLNVAL)) != 0 && (p.revents & events) == 0)
                 return VI_ERROR_CONN_LOST;
-            return VI_SUCCESS; // readable, writable or hung up: the next call tells which
+            return VI_SUCCESS;  // readable, writable or hung up: the next call tells which
         }
         if (n == 0) {
             if (deadline.expired())
                 return VI_ERROR_TMO;
-            continue; // rounding: poll woke a little early
+            continue;  // rounding: poll woke a little early
         }
         if (errno != EINTR)
             return VI_ERROR_SYSTEM_ERROR;
     }
 }
 
-ViStatus TcpConnection::sendAll(const struct iovec *pieces, int count, const Deadline &deadline, size_t &sent)
+ViStatus TcpConnection::sendAll(const struct iovec* pieces, int count, const Deadline& deadline, size_t& sent)
 {
     sent = 0;
     if (m_fd < 0 || m_broken)
@@ -160,7 +165,7 @@ ViStatus TcpConnection::sendAll(const struct iovec *pieces, int count, const Dea
         size_t left = static_cast<size_t>(n);
         while (left > 0 && first < iov.size()) {
             const size_t take = std::min(left, iov[first].iov_len);
-            iov[first].iov_base = static_cast<uint8_t *>(iov[first].iov_base) + take;
+            iov[first].iov_base = static_cast<uint8_t*>(iov[first].iov_base) + take;
             iov[first].iov_len -= take;
             left -= take;
             if (iov[first].iov_len == 0)
@@ -170,14 +175,14 @@ ViStatus TcpConnection::sendAll(const struct iovec *pieces, int count, const Dea
     return VI_SUCCESS;
 }
 
-ViStatus TcpConnection::sendAll(const uint8_t *data, size_t size, const Deadline &deadline)
+ViStatus TcpConnection::sendAll(const uint8_t* data, size_t size, const Deadline& deadline)
 {
-    iovec v{const_cast<uint8_t *>(data), size};
+    iovec v{const_cast<uint8_t*>(data), size};
     size_t sent = 0;
     return sendAll(&v, 1, deadline, sent);
 }
 
-ViStatus TcpConnection::recvInto(uint8_t *dst, size_t n, const Deadline &deadline, size_t &got)
+ViStatus TcpConnection::recvInto(uint8_t* dst, size_t n, const Deadline& deadline, size_t& got)
 {
     got = 0;
     if (m_fd < 0 || m_broken)
@@ -200,7 +205,7 @@ ViStatus TcpConnection::recvInto(uint8_t *dst, size_t n, const Deadline &deadlin
     }
 }
 
-ViStatus TcpConnection::fill(const Deadline &deadline)
+ViStatus TcpConnection::fill(const Deadline& deadline)
 {
     if (m_begin == m_end)
         m_begin = m_end = 0;
@@ -210,14 +215,14 @@ ViStatus TcpConnection::fill(const Deadline &deadline)
         m_begin = 0;
     }
     if (m_end == m_buffer.size())
-        m_buffer.resize(m_buffer.size() * 2); // only after unread() grew the contents
+        m_buffer.resize(m_buffer.size() * 2);  // only after unread() grew the contents
     size_t got = 0;
     const ViStatus st = recvInto(m_buffer.data() + m_end, m_buffer.size() - m_end, deadline, got);
     m_end += got;
     return st;
 }
 
-ViStatus TcpConnection::readSome(uint8_t *dst, size_t n, const Deadline &deadline, size_t &got)
+ViStatus TcpConnection::readSome(uint8_t* dst, size_t n, const Deadline& deadline, size_t& got)
 {
     got = 0;
     if (n == 0)
@@ -235,7 +240,7 @@ ViStatus TcpConnection::readSome(uint8_t *dst, size_t n, const Deadline &deadlin
     return VI_SUCCESS;
 }
 
-ViStatus TcpConnection::readExact(uint8_t *dst, size_t n, const Deadline &deadline)
+ViStatus TcpConnection::readExact(uint8_t* dst, size_t n, const Deadline& deadline)
 {
     size_t done = 0;
     while (done < n) {
@@ -248,7 +253,7 @@ ViStatus TcpConnection::readExact(uint8_t *dst, size_t n, const Deadline &deadli
     return VI_SUCCESS;
 }
 
-ViStatus TcpConnection::skip(size_t n, const Deadline &deadline)
+ViStatus TcpConnection::skip(size_t n, const Deadline& deadline)
 {
     while (n > 0) {
         if (buffered() == 0) {
@@ -263,7 +268,7 @@ ViStatus TcpConnection::skip(size_t n, const Deadline &deadline)
     return VI_SUCCESS;
 }
 
-void TcpConnection::unread(const uint8_t *data, size_t n)
+void TcpConnection::unread(const uint8_t* data, size_t n)
 {
     if (n == 0)
         return;
@@ -309,4 +314,4 @@ ViStatus TcpConnection::discardPending()
     }
 }
 
-} // namespace lanvisa
+}  // namespace lanvisa

@@ -11,10 +11,13 @@ constexpr uint8_t kSingleQuote = '\'';
 constexpr uint8_t kDataSeparator = ',';
 constexpr uint8_t kUnitSeparator = ';';
 
-bool isDigit(uint8_t c) { return c >= '0' && c <= '9'; }
-} // namespace
+bool isDigit(uint8_t c)
+{
+    return c >= '0' && c <= '9';
+}
+}  // namespace
 
-TerminatorScanner::Result TerminatorScanner::scan(const uint8_t *data, size_t n, uint8_t term)
+TerminatorScanner::Result TerminatorScanner::scan(const uint8_t* data, size_t n, uint8_t term)
 {
     Result r;
     size_t i = 0;
@@ -79,4 +82,4 @@ TerminatorScanner::Result TerminatorScanner::scan(const uint8_t *data, size_t n,
     return r;
 }
 
-} // namespace lanvisa
+}  // namespace lanvisa

@@ -17,12 +17,12 @@ class TerminatorScanner
 public:
     struct Result
     {
-        size_t consumed = 0;     ///< bytes scanned, the terminator included if found
-        bool terminated = false; ///< the last consumed byte ends the message
+        size_t consumed = 0;      ///< bytes scanned, the terminator included if found
+        bool terminated = false;  ///< the last consumed byte ends the message
     };
 
     /// Scans up to n bytes for `term`.
-    Result scan(const uint8_t *data, size_t n, uint8_t term);
+    Result scan(const uint8_t* data, size_t n, uint8_t term);
     /// Forgets any partial message state (after a device clear or a time-out).
     void reset() { *this = TerminatorScanner(); }
     bool inBlock() const { return m_state == State::BlockData; }
@@ -36,4 +36,4 @@ private:
     uint64_t m_blockLeft = 0;
 };
 
-} // namespace lanvisa
+}  // namespace lanvisa

@@ -63,20 +63,19 @@ public:
 
     /// Connects and sets up the link. `exclusiveLock` asks for the device lock
     /// where the protocol has one.
-    virtual ViStatus open(const Deadline &deadline, bool exclusiveLock) = 0;
+    virtual ViStatus open(const Deadline& deadline, bool exclusiveLock) = 0;
     /// Releases the link; bounded time, never fails.
     virtual void close() = 0;
     /// Sends all bytes; `end` marks the last byte with END where the protocol can.
-    virtual ViStatus write(const uint8_t *data, size_t size, bool end, const Deadline &deadline,
-                           size_t &written) = 0;
+    virtual ViStatus write(const uint8_t* data, size_t size, bool end, const Deadline& deadline, size_t& written) = 0;
     /// Reads what arrives next, up to max bytes.
-    virtual ChunkResult readChunk(uint8_t *buf, size_t max, const ReadRules &rules, const Deadline &deadline) = 0;
+    virtual ChunkResult readChunk(uint8_t* buf, size_t max, const ReadRules& rules, const Deadline& deadline) = 0;
     /// Device clear; also drops input that belongs to earlier requests.
-    virtual ViStatus clear(const Deadline &deadline) = 0;
+    virtual ViStatus clear(const Deadline& deadline) = 0;
     /// Status byte; `ioProtocol` is the session's VI_ATTR_IO_PROT.
-    virtual ViStatus readStb(const Deadline &deadline, uint16_t ioProtocol, uint8_t &stb) = 0;
+    virtual ViStatus readStb(const Deadline& deadline, uint16_t ioProtocol, uint8_t& stb) = 0;
     /// viGpibControlREN with a mode of 0..6 (VI_GPIB_REN_*).
-    virtual ViStatus gpibControlRen(uint16_t mode, const Deadline &deadline) = 0;
+    virtual ViStatus gpibControlRen(uint16_t mode, const Deadline& deadline) = 0;
     /// True when the protocol marks message ends (END); false for raw sockets.
     virtual bool hasEnd() const = 0;
     /// Dotted address of the instrument once connected.
@@ -90,4 +89,4 @@ public:
     virtual LinkInfo info() const { return LinkInfo(); }
 };
 
-} // namespace lanvisa
+}  // namespace lanvisa

@@ -17,22 +17,25 @@ namespace {
 /// VXI-11 leaves io_timeout 0 undefined; ask for at least this.
 constexpr uint32_t kMinIoTimeoutMs = 10;
 constexpr int32_t kClientIdMask = 0x7FFFFFFF;
-} // namespace
+}  // namespace
 
-uint32_t ioTimeoutFor(const Deadline &deadline)
+uint32_t ioTimeoutFor(const Deadline& deadline)
 {
     return std::max(deadline.remainingMs(), kMinIoTimeoutMs);
 }
 
-Vxi11Transport::Vxi11Transport(const ResourceName &name, uint16_t portmapperPort)
+Vxi11Transport::Vxi11Transport(const ResourceName& name, uint16_t portmapperPort)
     : m_name(name), m_portmapperPort(portmapperPort), m_rpc(m_core)
 {
 }
 
-Vxi11Transport::~Vxi11Transport() { close(); }
+Vxi11Transport::~Vxi11Transport()
+{
+    close();
+}
 
 template <class Args, class Result>
-ViStatus Vxi11Transport::coreCall(p::CoreProc proc, const Args &args, const Deadline &deadline, Result &result)
+ViStatus Vxi11Transport::coreCall(p::CoreProc proc, const Args& args, const Deadline& deadline, Result& result)
 {
     const uint32_t xid = m_rpc.newXid();
     p::XdrWriter w = p::XdrWriter::forRecord();
@@ -48,8 +51,7 @@ ViStatus Vxi11Transport::coreCall(p::CoreProc proc, const Args &args, const Dead
     return p::decode(r, result) ? VI_SUCCESS : VI_ERROR_IO;
 }
 
-ViStatus Vxi11Transport::lookupCorePort(const std::vector<in_addr> &addresses, const Deadline &deadline,
-                                        uint16_t &port)
+ViStatus Vxi11Transport::lookupCorePort(const std::vector<in_addr>& addresses, const Deadline& deadline, uint16_t& port)
 {
     TcpConnection pmap;
     ViStatus st = pmap.connect(addresses, m_portmapperPort, deadline);
@@ -64,18 +66,18 @@ ViStatus Vxi11Transport::lookupCorePort(const std::vector<in_addr> &addresses, c
     size_t offset = 0;
     st = rpc.call(w.bytes(), xid, deadline, head, offset);
     if (st == VI_ERROR_IO || st == VI_ERROR_CONN_LOST)
-        return VI_ERROR_RSRC_NFOUND; // a port 111 service that is no portmapper
+        return VI_ERROR_RSRC_NFOUND;  // a port 111 service that is no portmapper
     if (st != VI_SUCCESS)
         return st;
     p::XdrReader r(head.data() + offset, head.size() - offset);
     uint32_t value = 0;
     if (!p::decodeGetPortResult(r, value) || value == 0)
-        return VI_ERROR_RSRC_NFOUND; // no VXI-11 core service registered
+        return VI_ERROR_RSRC_NFOUND;  // no VXI-11 core service registered
     port = static_cast<uint16_t>(value);
     return VI_SUCCESS;
 }
 
-ViStatus Vxi11Transport::open(const Deadline &deadline, bool exclusiveLock)
+ViStatus Vxi11Transport::open(const Deadline& deadline, bool exclusiveLock)
 {
     // One lookup for the portmapper and the core channel.
     std::vector<in_addr> addresses;
@@ -129,8 +131,7 @@ void Vxi11Transport::close()
     m_core.close();
 }
 
-ViStatus Vxi11Transport::write(const uint8_t *data, size_t size, bool end, const Deadline &deadline,
-                               size_t &written)
+ViStatus Vxi11Transport::write(const uint8_t* data, size_t size, bool end, const Deadline& deadline, size_t& written)
 {
     written = 0;
     if (!m_linked)
@@ -150,17 +151,17 @@ ViStatus Vxi11Transport::write(const uint8_t *data, size_t size, bool end, const
         if (st != VI_SUCCESS)
             return st;
         if (resp.size > chunk)
-            return VI_ERROR_IO; // claims more than was sent
+            return VI_ERROR_IO;  // claims more than was sent
         written += resp.size;
         if (resp.error != p::kErrNone)
             return statusFromVxi11Error(resp.error, Vxi11Context::Io);
         if (resp.size == 0 && chunk > 0)
-            return VI_ERROR_IO; // no progress and no reason given
+            return VI_ERROR_IO;  // no progress and no reason given
     } while (written < size);
     return VI_SUCCESS;
 }
 
-ChunkResult Vxi11Transport::readChunk(uint8_t *buf, size_t max, const ReadRules &rules, const Deadline &deadline)
+ChunkResult Vxi11Transport::readChunk(uint8_t* buf, size_t max, const ReadRules& rules, const Deadline& deadline)
 {
     if (!m_linked)
         return ChunkResult::failed(VI_ERROR_CONN_LOST);
@@ -191,8 +192,8 @@ ChunkResult Vxi11Transport::readChunk(uint8_t *buf, size_t max, const ReadRules 
     int32_t error = 0;
     int32_t reason = 0;
     uint32_t length = 0;
-    if (!p::decodeReplyHeader(r, h) || !h.succeeded() || !p::decodeReadRespHead(r, error, reason, length) ||
-        length > request) {
+    if (!p::decodeReplyHeader(r, h) || !h.succeeded() || !p::decodeReadRespHead(r, error, reason, length)
+        || length > request) {
         // Never take more than was asked for: a longer reply is a protocol fault.
         m_rpc.endReply(replyDeadline);
         return ChunkResult::failed(VI_ERROR_IO);
@@ -203,7 +204,7 @@ ChunkResult Vxi11Transport::readChunk(uint8_t *buf, size_t max, const ReadRules 
     if (st == VI_SUCCESS)
         st = m_rpc.endReply(replyDeadline);
     if (st != VI_SUCCESS)
-        return ChunkResult::failed(st); // data of an incomplete reply is not handed out
+        return ChunkResult::failed(st);  // data of an incomplete reply is not handed out
     result.count = length;
     result.end = (reason & p::kReasonEnd) != 0;
     result.termChar = (reason & p::kReasonChr) != 0;
@@ -211,8 +212,8 @@ ChunkResult Vxi11Transport::readChunk(uint8_t *buf, size_t max, const ReadRules 
     return result;
 }
 
-ViStatus Vxi11Transport::genericCall(p::CoreProc proc, const Deadline &deadline, std::vector<uint8_t> &head,
-                                     size_t &offset)
+ViStatus Vxi11Transport::genericCall(p::CoreProc proc, const Deadline& deadline, std::vector<uint8_t>& head,
+                                     size_t& offset)
 {
     if (!m_linked)
         return VI_ERROR_CONN_LOST;
@@ -223,7 +224,7 @@ ViStatus Vxi11Transport::genericCall(p::CoreProc proc, const Deadline &deadline,
     return m_rpc.call(w.bytes(), xid, deadline.extendedBy(kReplyGraceMs), head, offset);
 }
 
-ViStatus Vxi11Transport::deviceErrorCall(p::CoreProc proc, const Deadline &deadline)
+ViStatus Vxi11Transport::deviceErrorCall(p::CoreProc proc, const Deadline& deadline)
 {
     std::vector<uint8_t> head;
     size_t offset = 0;
@@ -235,9 +236,12 @@ ViStatus Vxi11Transport::deviceErrorCall(p::CoreProc proc, const Deadline &deadl
     return p::decode(r, e) ? statusFromVxi11Error(e.error, Vxi11Context::Io) : VI_ERROR_IO;
 }
 
-ViStatus Vxi11Transport::clear(const Deadline &deadline) { return deviceErrorCall(p::CoreProc::DeviceClear, deadline); }
+ViStatus Vxi11Transport::clear(const Deadline& deadline)
+{
+    return deviceErrorCall(p::CoreProc::DeviceClear, deadline);
+}
 
-ViStatus Vxi11Transport::gpibControlRen(uint16_t mode, const Deadline &deadline)
+ViStatus Vxi11Transport::gpibControlRen(uint16_t mode, const Deadline& deadline)
 {
     switch (mode) {
     case VI_GPIB_REN_DEASSERT:
@@ -260,7 +264,7 @@ LinkInfo Vxi11Transport::info() const
     return i;
 }
 
-ViStatus Vxi11Transport::readStb(const Deadline &deadline, uint16_t, uint8_t &stb)
+ViStatus Vxi11Transport::readStb(const Deadline& deadline, uint16_t, uint8_t& stb)
 {
     std::vector<uint8_t> head;
     size_t offset = 0;
@@ -275,4 +279,4 @@ ViStatus Vxi11Transport::readStb(const Deadline &deadline, uint16_t, uint8_t &st
     return statusFromVxi11Error(resp.error, Vxi11Context::Io);
 }
 
-} // namespace lanvisa
+}  // namespace lanvisa

@@ -27,16 +27,16 @@ public:
     /// Budget for destroy_link on close.
     static constexpr uint32_t kCloseTimeoutMs = 1000;
 
-    explicit Vxi11Transport(const ResourceName &name, uint16_t portmapperPort = quarnel::protocol::kPmapPort);
+    explicit Vxi11Transport(const ResourceName& name, uint16_t portmapperPort = quarnel::protocol::kPmapPort);
     ~Vxi11Transport() override;
 
-    ViStatus open(const Deadline &deadline, bool exclusiveLock) override;
+    ViStatus open(const Deadline& deadline, bool exclusiveLock) override;
     void close() override;
-    ViStatus write(const uint8_t *data, size_t size, bool end, const Deadline &deadline, size_t &written) override;
-    ChunkResult readChunk(uint8_t *buf, size_t max, const ReadRules &rules, const Deadline &deadline) override;
-    ViStatus clear(const Deadline &deadline) override;
-    ViStatus readStb(const Deadline &deadline, uint16_t ioProtocol, uint8_t &stb) override;
-    ViStatus gpibControlRen(uint16_t mode, const Deadline &deadline) override;
+    ViStatus write(const uint8_t* data, size_t size, bool end, const Deadline& deadline, size_t& written) override;
+    ChunkResult readChunk(uint8_t* buf, size_t max, const ReadRules& rules, const Deadline& deadline) override;
+    ViStatus clear(const Deadline& deadline) override;
+    ViStatus readStb(const Deadline& deadline, uint16_t ioProtocol, uint8_t& stb) override;
+    ViStatus gpibControlRen(uint16_t mode, const Deadline& deadline) override;
     bool hasEnd() const override { return true; }
     std::string peerAddress() const override { return m_core.peerAddress(); }
     LinkInfo info() const override;
@@ -44,13 +44,13 @@ public:
     uint32_t maxRecvSize() const { return m_maxRecvSize; }
 
 private:
-    ViStatus lookupCorePort(const std::vector<in_addr> &addresses, const Deadline &deadline, uint16_t &port);
-    ViStatus genericCall(quarnel::protocol::CoreProc proc, const Deadline &deadline, std::vector<uint8_t> &head,
-                         size_t &offset);
+    ViStatus lookupCorePort(const std::vector<in_addr>& addresses, const Deadline& deadline, uint16_t& port);
+    ViStatus genericCall(quarnel::protocol::CoreProc proc, const Deadline& deadline, std::vector<uint8_t>& head,
+                         size_t& offset);
     /// A Device_GenericParms call whose result is a Device_Error.
-    ViStatus deviceErrorCall(quarnel::protocol::CoreProc proc, const Deadline &deadline);
+    ViStatus deviceErrorCall(quarnel::protocol::CoreProc proc, const Deadline& deadline);
     template <class Args, class Result>
-    ViStatus coreCall(quarnel::protocol::CoreProc proc, const Args &args, const Deadline &deadline, Result &result);
+    ViStatus coreCall(quarnel::protocol::CoreProc proc, const Args& args, const Deadline& deadline, Result& result);
 
     ResourceName m_name;
     uint16_t m_portmapperPort;
@@ -63,6 +63,6 @@ private:
 };
 
 /// io_timeout for a call that must finish by `deadline`.
-uint32_t ioTimeoutFor(const Deadline &deadline);
+uint32_t ioTimeoutFor(const Deadline& deadline);
 
-} // namespace lanvisa
+}  // namespace lanvisa

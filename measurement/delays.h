@@ -19,7 +19,10 @@ constexpr double kStartHigh = 0.3;
 // Oscilloscope families: index 0 of the type box is the first family, any
 // other index the second. The first family's window spans -0.5 .. +0.5 s, the
 // second's -0.6 .. +0.6 s, time 0 in the middle.
-inline bool isFirstFamily(int osTyp) { return osTyp == 0; }
+inline bool isFirstFamily(int osTyp)
+{
+    return osTyp == 0;
+}
 
 // The family's time window: it starts at start seconds and spans span seconds.
 struct FamilyWindow

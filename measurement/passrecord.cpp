@@ -64,7 +64,7 @@ constexpr int kMaxHeaderValue = 1024;
 void headerLine(QString* out, const char* key, const QString& value)
 {
     *out += QStringLiteral("# ") + QLatin1String(key) + QStringLiteral(": ") + oneLine(value.left(kMaxHeaderValue))
-        + QLatin1Char('\n');
+            + QLatin1Char('\n');
 }
 
 // Hands the file's data and, once, its name in the folder to the disk, so a
@@ -118,9 +118,9 @@ bool parseRow(const QString& line, PassRow* row)
     row->time = QDateTime::fromString(f[1], Qt::ISODateWithMs);
     row->outlier = f[10];
     return row->time.isValid() && parseNumber(f[2], &row->src2Rf) && parseNumber(f[3], &row->src2Hd)
-        && parseNumber(f[4], &row->src2Snk) && parseCount(f[5], &row->startRepeats)
-        && parseCount(f[6], &row->failedAcquisitions) && parseNumber(f[7], &row->tsrc)
-        && parseNumber(f[8], &row->trf) && parseNumber(f[9], &row->tsnk);
+           && parseNumber(f[4], &row->src2Snk) && parseCount(f[5], &row->startRepeats)
+           && parseCount(f[6], &row->failedAcquisitions) && parseNumber(f[7], &row->tsrc)
+           && parseNumber(f[8], &row->trf) && parseNumber(f[9], &row->tsnk);
 }
 
 QString limitsText(const char* name, const OutlierLimits& l, int count)
@@ -189,8 +189,8 @@ QByteArray recordHeaderText(const RecordHeader& h)
     headerLine(&s, "oscilloscope_family", first ? QStringLiteral("Ovix") : QStringLiteral("Pelmo"));
     headerLine(&s, "trigger_level_V", number(h.triggerLevel));
     headerLine(&s, "centre_frequency_Hz", number(h.centreFrequency));
-    headerLine(&s, "rf_source", h.rfFromScope ? QStringLiteral("oscilloscope channel 3")
-                                              : QStringLiteral("spectrum analyzer trace 1"));
+    headerLine(&s, "rf_source",
+               h.rfFromScope ? QStringLiteral("oscilloscope channel 3") : QStringLiteral("spectrum analyzer trace 1"));
     headerLine(&s, "hdmi_measurement", h.hdmi ? QStringLiteral("on") : QStringLiteral("off"));
     headerLine(&s, "video_threshold_percent", number(h.videoThreshold));
     headerLine(&s, "time_window_s", first ? QStringLiteral("-0.5 0.5") : QStringLiteral("-0.6 0.6"));
@@ -208,22 +208,22 @@ QByteArray recordPointsText(int osTyp, int pts)
 
 QByteArray recordRowText(const PassRow& r)
 {
-    const QString s = QString::number(r.pass) + QLatin1Char(',') + isoTime(r.time) + QLatin1Char(',')
-        + number(r.src2Rf) + QLatin1Char(',') + number(r.src2Hd) + QLatin1Char(',') + number(r.src2Snk)
-        + QLatin1Char(',') + QString::number(r.startRepeats) + QLatin1Char(',')
-        + QString::number(r.failedAcquisitions) + QLatin1Char(',') + number(r.tsrc) + QLatin1Char(',')
-        + number(r.trf) + QLatin1Char(',') + number(r.tsnk) + QLatin1Char(',') + r.outlier + QLatin1Char('\n');
+    const QString s = QString::number(r.pass) + QLatin1Char(',') + isoTime(r.time) + QLatin1Char(',') + number(r.src2Rf)
+                      + QLatin1Char(',') + number(r.src2Hd) + QLatin1Char(',') + number(r.src2Snk) + QLatin1Char(',')
+                      + QString::number(r.startRepeats) + QLatin1Char(',') + QString::number(r.failedAcquisitions)
+                      + QLatin1Char(',') + number(r.tsrc) + QLatin1Char(',') + number(r.trf) + QLatin1Char(',')
+                      + number(r.tsnk) + QLatin1Char(',') + r.outlier + QLatin1Char('\n');
     return s.toUtf8();
 }
 
 QByteArray recordOutlierLine(const RecordOutliers& o, int rfCount, int hdCount, int snkCount)
 {
     const QString s = QLatin1String(kOutlierKey)
-        + QStringLiteral("value outside median +- %1 x max(%2 x MAD, %3); ")
-              .arg(number(kOutlierZ), number(kMadToSigma), number(o.resolution))
-        + limitsText(kDelayNames[0], o.src2Rf, rfCount) + QStringLiteral("; ")
-        + limitsText(kDelayNames[1], o.src2Hd, hdCount) + QStringLiteral("; ")
-        + limitsText(kDelayNames[2], o.src2Snk, snkCount) + QLatin1Char('\n');
+                      + QStringLiteral("value outside median +- %1 x max(%2 x MAD, %3); ")
+                            .arg(number(kOutlierZ), number(kMadToSigma), number(o.resolution))
+                      + limitsText(kDelayNames[0], o.src2Rf, rfCount) + QStringLiteral("; ")
+                      + limitsText(kDelayNames[1], o.src2Hd, hdCount) + QStringLiteral("; ")
+                      + limitsText(kDelayNames[2], o.src2Snk, snkCount) + QLatin1Char('\n');
     return s.toUtf8();
 }
 
@@ -412,9 +412,8 @@ RecordRead readPassRecord(const QString& path, PassRecordFile* out, QString* err
             return fail(RecordRead::NotARecord, f.errorString());
         if (!bytes.endsWith('\n')) {
             if (bytes.size() >= kMaxLine - 1)
-                return fail(RecordRead::NotARecord, QStringLiteral("line %1 is longer than %2 bytes")
-                                                        .arg(lineNo)
-                                                        .arg(kMaxLine));
+                return fail(RecordRead::NotARecord,
+                            QStringLiteral("line %1 is longer than %2 bytes").arg(lineNo).arg(kMaxLine));
             out->cutShort = true;  // the last line, unfinished
             break;
         }

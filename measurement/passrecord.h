@@ -35,27 +35,27 @@ struct RecordHeader
     QString oscilloscope, spectrumAnalyzer, videoAnalyzer;  // resource strings
     // "*IDN?" replies from the Init; empty when not obtained.
     QString oscilloscopeId, spectrumAnalyzerId, videoAnalyzerId;
-    int osTyp = 0;                   // 0 first family, else second
+    int osTyp = 0;                                                      // 0 first family, else second
     double triggerLevel = std::numeric_limits<double>::quiet_NaN();     // V
     double centreFrequency = std::numeric_limits<double>::quiet_NaN();  // Hz
-    bool rfFromScope = false;        // RF from oscilloscope channel 3, else analyzer trace 1
+    bool rfFromScope = false;  // RF from oscilloscope channel 3, else analyzer trace 1
     bool hdmi = false;
-    double videoThreshold = std::numeric_limits<double>::quiet_NaN();   // percent
-    int passes = 0;                  // N
+    double videoThreshold = std::numeric_limits<double>::quiet_NaN();  // percent
+    int passes = 0;                                                    // N
 };
 
 // One counted pass. Not-a-number: the pass delivered no such value (an
 // empty field).
 struct PassRow
 {
-    int pass = 0;  // 1 .. N
-    QDateTime time;  // when the pass was counted
+    int pass = 0;                                               // 1 .. N
+    QDateTime time;                                             // when the pass was counted
     double src2Rf = std::numeric_limits<double>::quiet_NaN();   // ms
     double src2Hd = std::numeric_limits<double>::quiet_NaN();   // video analyzer's unit (ms)
     double src2Snk = std::numeric_limits<double>::quiet_NaN();  // ms
-    int startRepeats = 0;        // start-level repeats before this pass was counted
-    int failedAcquisitions = 0;  // failed acquisitions before this pass was counted
-    double tsrc = std::numeric_limits<double>::quiet_NaN();  // edge times, s
+    int startRepeats = 0;                                       // start-level repeats before this pass was counted
+    int failedAcquisitions = 0;                                 // failed acquisitions before this pass was counted
+    double tsrc = std::numeric_limits<double>::quiet_NaN();     // edge times, s
     double trf = std::numeric_limits<double>::quiet_NaN();
     double tsnk = std::numeric_limits<double>::quiet_NaN();
     // Column names of the delays that are outliers, separated by blanks
@@ -116,8 +116,7 @@ public:
     // the first stamp, from that second on, that no results file or record
     // in the folder has yet: the record reserves the stamp for the series'
     // results file, which is written only at its end. *stamp gets it.
-    bool createWithFreshStamp(const QString& dataDir, const QDateTime& when, const RecordHeader& h,
-                              QString* stamp);
+    bool createWithFreshStamp(const QString& dataDir, const QDateTime& when, const RecordHeader& h, QString* stamp);
 
     bool isOpen() const { return m_file.isOpen(); }
     QString path() const { return m_path; }

@@ -5,8 +5,8 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstring>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 namespace measurement {
@@ -18,7 +18,10 @@ constexpr qint64 kValueBytes = 8;
 // a conversion buffer (big-endian hosts only) stays small.
 constexpr qint64 kSliceValues = 1 << 16;
 
-QString number(double v) { return QString::number(v, 'g', 6); }
+QString number(double v)
+{
+    return QString::number(v, 'g', 6);
+}
 
 // Writes all n bytes. A write that stops short (a full disk takes what fits)
 // is retried, so that the failing one leaves the reason in the error string

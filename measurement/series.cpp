@@ -16,7 +16,9 @@ namespace measurement {
 
 SeriesHost::~SeriesHost() = default;
 
-void SeriesHost::passCounted(const PassRow&, int) {}
+void SeriesHost::passCounted(const PassRow&, int)
+{
+}
 
 namespace {
 
@@ -50,15 +52,14 @@ const AcquireStep kSecondFamilyAcquire[] = {
 class TraceSets
 {
 public:
-    explicit TraceSets(const QString& dataDir)
-        : m_dir(dataDir + QStringLiteral("/.series-XXXXXX"))
+    explicit TraceSets(const QString& dataDir) : m_dir(dataDir + QStringLiteral("/.series-XXXXXX"))
     {
         if (!m_dir.isValid())
             m_setupError = m_dir.errorString();
     }
 
-    void write(int k, const QVector<double>& d1, const QVector<double>& d2, const QVector<double>& d3,
-               int cnt, SeriesResult* r)
+    void write(int k, const QVector<double>& d1, const QVector<double>& d2, const QVector<double>& d3, int cnt,
+               SeriesResult* r)
     {
         const QVector<double>* src[] = {&d1, &d2, &d3};
         for (int i = 0; i < 3; ++i) {
@@ -116,10 +117,7 @@ enum class PassEnd { Counted, Repeated, Failed, Stopped };
 class SeriesRun
 {
 public:
-    SeriesRun(const SeriesSettings& s, const SeriesTraces& tr, SeriesHost& host)
-        : m_s(s), m_tr(tr), m_host(host)
-    {
-    }
+    SeriesRun(const SeriesSettings& s, const SeriesTraces& tr, SeriesHost& host) : m_s(s), m_tr(tr), m_host(host) {}
 
     SeriesResult run()
     {
@@ -349,8 +347,8 @@ private:
 
     void close()
     {
-        m_host.command(I::Oscilloscope, isFirstFamily(m_s.osTyp) ? QStringLiteral("RUNC;*OPC?\n")
-                                                                 : QStringLiteral("RUN;*OPC?\n"));
+        m_host.command(I::Oscilloscope,
+                       isFirstFamily(m_s.osTyp) ? QStringLiteral("RUNC;*OPC?\n") : QStringLiteral("RUN;*OPC?\n"));
         m_host.command(I::SpectrumAnalyzer, QStringLiteral("INIT:CONT ON;*OPC?\n"));
     }
 
@@ -393,8 +391,8 @@ private:
             m_r.returnCode = -1;
             return;
         }
-        const QByteArray text = resultsText(m_r.src2Rf, m_r.src2RfMean, m_r.src2Hd, m_r.src2HdMean,
-                                            m_r.src2Snk, m_r.src2SnkMean);
+        const QByteArray text =
+            resultsText(m_r.src2Rf, m_r.src2RfMean, m_r.src2Hd, m_r.src2HdMean, m_r.src2Snk, m_r.src2SnkMean);
         const bool written = f.write(text) == text.size() && f.flush();
         f.close();
         if (!written || f.error() != QFileDevice::NoError) {
@@ -447,8 +445,8 @@ private:
         if (!m_record.isOpen())
             return;
         const QVector<double> none;
-        const RecordOutliers o = decideOutliers(m_r.src2Rf, m_s.hdmi ? m_r.src2Hd : none, m_r.src2Snk,
-                                                samplePeriodMs(m_s.osTyp, *m_tr.pts));
+        const RecordOutliers o =
+            decideOutliers(m_r.src2Rf, m_s.hdmi ? m_r.src2Hd : none, m_r.src2Snk, samplePeriodMs(m_s.osTyp, *m_tr.pts));
         if (!m_record.finish(o))
             recordFailed();
     }
@@ -460,10 +458,7 @@ private:
         m_r.recordFailed = true;
     }
 
-    bool command(Instrument to, const char* cmd, CallResult* c)
-    {
-        return command(to, QString::fromLatin1(cmd), c);
-    }
+    bool command(Instrument to, const char* cmd, CallResult* c) { return command(to, QString::fromLatin1(cmd), c); }
     bool command(Instrument to, const QString& cmd, CallResult* c)
     {
         *c = m_host.command(to, cmd);

@@ -147,9 +147,9 @@ constexpr int kMaxFailureKinds = 8;
 struct SeriesResult
 {
     SeriesEnd end = SeriesEnd::Completed;
-    int passes = 0;        // N
-    int counted = 0;       // passes that were counted
-    int totalRepeats = 0;  // start-level repeats
+    int passes = 0;                          // N
+    int counted = 0;                         // passes that were counted
+    int totalRepeats = 0;                    // start-level repeats
     int maxStartRepeats = kMaxStartRepeats;  // the bound that applied
     // Per counted pass: source-to-RF (ms), source-to-HDMI (video analyzer's
     // unit), source-to-sink (ms). Not-a-number where a pass gave no value.
@@ -170,10 +170,10 @@ struct SeriesResult
     // Files; only with saveData.
     bool saveData = false;
     QString dataDir;
-    QString stamp;             // time stamp of the file names
+    QString stamp;  // time stamp of the file names
     // The per-pass record: created when the series starts (it reserves the
     // stamp), one row per counted pass, outliers marked at the end.
-    QString recordPath;        // empty when it could not be created
+    QString recordPath;  // empty when it could not be created
     bool recordFailed = false;
     QString recordError;
     bool resultsFailed = false;

@@ -35,8 +35,8 @@ QString countRefusal(const QString& text)
     if (c.passes > 0)
         return QString();
     const QString what = text.trimmed().isEmpty()
-        ? QStringLiteral("No measurement count is given")
-        : QStringLiteral("A measurement count of %1 runs no measurement").arg(text.trimmed());
+                             ? QStringLiteral("No measurement count is given")
+                             : QStringLiteral("A measurement count of %1 runs no measurement").arg(text.trimmed());
     return what + QStringLiteral(": enter a number from 1 to %1.").arg(kMaxPasses);
 }
 

@@ -185,8 +185,8 @@ Histogram histogramOfSorted(const std::vector<double>& sorted, double minWidth, 
     h.counts.resize(bins);
     auto from = sorted.begin();
     for (int i = 0; i < bins; ++i) {
-        const auto to = i == bins - 1 ? sorted.end()
-                                      : std::lower_bound(from, sorted.end(), h.start + (i + 1) * h.width);
+        const auto to =
+            i == bins - 1 ? sorted.end() : std::lower_bound(from, sorted.end(), h.start + (i + 1) * h.width);
         h.counts[i] = static_cast<int>(to - from);
         from = to;
     }

@@ -10,8 +10,8 @@ namespace {
 
 bool same(const SeriesProgress& a, const SeriesProgress& b)
 {
-    return a.counted == b.counted && a.passes == b.passes && a.repeats == b.repeats
-        && a.totalRepeats == b.totalRepeats && a.failed == b.failed;
+    return a.counted == b.counted && a.passes == b.passes && a.repeats == b.repeats && a.totalRepeats == b.totalRepeats
+           && a.failed == b.failed;
 }
 
 }  // namespace
@@ -42,8 +42,8 @@ CallResult VisaSeriesHost::readTrace(Instrument from, const QString& query, QVec
     if (!m_visaLoaded)
         return CallResult::failure(QStringLiteral("no VISA library"));
     QString why;
-    const bool ok = queryTraceBlock(session(from), query.toLocal8Bit(), arr, &why,
-                                    [this] { return checkpoint(m_last); });
+    const bool ok =
+        queryTraceBlock(session(from), query.toLocal8Bit(), arr, &why, [this] { return checkpoint(m_last); });
     return ok ? CallResult::success() : CallResult::failure(why);
 }
 

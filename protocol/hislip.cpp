@@ -11,22 +11,22 @@ constexpr int kByteBits = 8;
 constexpr int kHalfWordBits = 16;
 constexpr uint32_t kLowHalf = 0xFFFFu;
 
-void storeBigEndian64(uint8_t *p, uint64_t v)
+void storeBigEndian64(uint8_t* p, uint64_t v)
 {
     for (int i = 7; i >= 0; --i, v >>= kByteBits)
         p[i] = static_cast<uint8_t>(v);
 }
 
-uint64_t loadBigEndian64(const uint8_t *p)
+uint64_t loadBigEndian64(const uint8_t* p)
 {
     uint64_t v = 0;
     for (int i = 0; i < 8; ++i)
         v = (v << kByteBits) | p[i];
     return v;
 }
-} // namespace
+}  // namespace
 
-void encodeHeader(uint8_t *out, const Header &h)
+void encodeHeader(uint8_t* out, const Header& h)
 {
     out[0] = kPrologue0;
     out[1] = kPrologue1;
@@ -36,7 +36,7 @@ void encodeHeader(uint8_t *out, const Header &h)
     storeBigEndian64(out + 8, h.length);
 }
 
-bool decodeHeader(const uint8_t *in, Header &h)
+bool decodeHeader(const uint8_t* in, Header& h)
 {
     if (in[0] != kPrologue0 || in[1] != kPrologue1)
         return false;
@@ -60,16 +60,25 @@ uint32_t initializeParameter(uint16_t version, const char vendor[2])
     return (uint32_t(version) << kHalfWordBits) | (uint32_t(uint8_t(vendor[0])) << kByteBits) | uint8_t(vendor[1]);
 }
 
-uint16_t versionOf(uint32_t parameter) { return static_cast<uint16_t>(parameter >> kHalfWordBits); }
+uint16_t versionOf(uint32_t parameter)
+{
+    return static_cast<uint16_t>(parameter >> kHalfWordBits);
+}
 
 uint32_t initializeResponseParameter(uint16_t version, uint16_t sessionId)
 {
     return (uint32_t(version) << kHalfWordBits) | sessionId;
 }
 
-uint16_t sessionIdOf(uint32_t parameter) { return static_cast<uint16_t>(parameter & kLowHalf); }
+uint16_t sessionIdOf(uint32_t parameter)
+{
+    return static_cast<uint16_t>(parameter & kLowHalf);
+}
 
-uint16_t negotiatedVersion(uint16_t client, uint16_t server) { return std::min(client, server); }
+uint16_t negotiatedVersion(uint16_t client, uint16_t server)
+{
+    return std::min(client, server);
+}
 
 std::vector<uint8_t> encodeMaximumSize(uint64_t size)
 {
@@ -78,7 +87,7 @@ std::vector<uint8_t> encodeMaximumSize(uint64_t size)
     return out;
 }
 
-bool decodeMaximumSize(ByteView payload, uint64_t &size)
+bool decodeMaximumSize(ByteView payload, uint64_t& size)
 {
     if (payload.size != kMaximumSizePayload)
         return false;
@@ -86,7 +95,7 @@ bool decodeMaximumSize(ByteView payload, uint64_t &size)
     return true;
 }
 
-MessageAssembler::Status MessageAssembler::feed(const uint8_t *data, size_t size, size_t &consumed)
+MessageAssembler::Status MessageAssembler::feed(const uint8_t* data, size_t size, size_t& consumed)
 {
     consumed = 0;
     while (true) {
@@ -150,6 +159,6 @@ void MessageAssembler::next()
     }
 }
 
-} // namespace hislip
-} // namespace protocol
-} // namespace quarnel
+}  // namespace hislip
+}  // namespace protocol
+}  // namespace quarnel

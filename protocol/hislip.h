@@ -110,13 +110,13 @@ struct Header
     uint8_t type = 0;
     uint8_t control = 0;
     uint32_t parameter = 0;
-    uint64_t length = 0; ///< payload bytes that follow the header
+    uint64_t length = 0;  ///< payload bytes that follow the header
 };
 
 /// Writes the 16 header bytes to `out`.
-void encodeHeader(uint8_t *out, const Header &h);
+void encodeHeader(uint8_t* out, const Header& h);
 /// Reads 16 header bytes; false when the prologue is not "HS".
-bool decodeHeader(const uint8_t *in, Header &h);
+bool decodeHeader(const uint8_t* in, Header& h);
 /// Header and payload as one buffer (for small messages).
 std::vector<uint8_t> encodeMessage(Type type, uint8_t control, uint32_t parameter, ByteView payload = ByteView());
 
@@ -133,10 +133,13 @@ uint16_t negotiatedVersion(uint16_t client, uint16_t server);
 constexpr size_t kMaximumSizePayload = 8;
 std::vector<uint8_t> encodeMaximumSize(uint64_t size);
 /// False unless the payload is exactly 8 bytes.
-bool decodeMaximumSize(ByteView payload, uint64_t &size);
+bool decodeMaximumSize(ByteView payload, uint64_t& size);
 
 /// MessageID that follows `id`.
-constexpr uint32_t nextMessageId(uint32_t id) { return id + kMessageIdStep; }
+constexpr uint32_t nextMessageId(uint32_t id)
+{
+    return id + kMessageIdStep;
+}
 
 /// Cuts messages out of a byte stream fed in any pieces. Payloads up to
 /// maxPayload are collected; a longer one is reported (TooLarge) and then
@@ -145,18 +148,18 @@ class MessageAssembler
 {
 public:
     enum class Status {
-        NeedMore, ///< all input consumed, no message complete
-        Complete, ///< header() and payload() hold a message; call next()
-        TooLarge, ///< header() announces more than maxPayload; call next(), the payload is skipped
-        BadHeader ///< the prologue is wrong: the stream cannot be resynchronised
+        NeedMore,  ///< all input consumed, no message complete
+        Complete,  ///< header() and payload() hold a message; call next()
+        TooLarge,  ///< header() announces more than maxPayload; call next(), the payload is skipped
+        BadHeader  ///< the prologue is wrong: the stream cannot be resynchronised
     };
 
     explicit MessageAssembler(uint64_t maxPayload) : m_max(maxPayload) {}
 
     /// Consumes input up to the end of the next message; `consumed` tells how many bytes were used.
-    Status feed(const uint8_t *data, size_t size, size_t &consumed);
-    const Header &header() const { return m_header; }
-    const std::vector<uint8_t> &payload() const { return m_payload; }
+    Status feed(const uint8_t* data, size_t size, size_t& consumed);
+    const Header& header() const { return m_header; }
+    const std::vector<uint8_t>& payload() const { return m_payload; }
     /// Moves on after Complete or TooLarge.
     void next();
     void setMaxPayload(uint64_t max) { m_max = max; }
@@ -172,6 +175,6 @@ private:
     uint64_t m_left = 0;
 };
 
-} // namespace hislip
-} // namespace protocol
-} // namespace quarnel
+}  // namespace hislip
+}  // namespace protocol
+}  // namespace quarnel

@@ -7,7 +7,7 @@ namespace {
 constexpr uint32_t kMaxPortNumber = 65535;
 }
 
-void encodePmapMapping(XdrWriter &w, const PmapMapping &m)
+void encodePmapMapping(XdrWriter& w, const PmapMapping& m)
 {
     w.putUint32(m.program);
     w.putUint32(m.version);
@@ -15,24 +15,24 @@ void encodePmapMapping(XdrWriter &w, const PmapMapping &m)
     w.putUint32(m.port);
 }
 
-bool decodePmapMapping(XdrReader &r, PmapMapping &m)
+bool decodePmapMapping(XdrReader& r, PmapMapping& m)
 {
     return r.getUint32(m.program) && r.getUint32(m.version) && r.getUint32(m.protocol) && r.getUint32(m.port);
 }
 
-void encodeGetPortCall(XdrWriter &w, uint32_t xid, const PmapMapping &query)
+void encodeGetPortCall(XdrWriter& w, uint32_t xid, const PmapMapping& query)
 {
     encodeCallHeader(w, CallHeader{xid, kPmapProgram, kPmapVersion, kPmapProcGetPort});
     encodePmapMapping(w, query);
 }
 
-void encodeGetPortReply(XdrWriter &w, uint32_t xid, uint32_t port)
+void encodeGetPortReply(XdrWriter& w, uint32_t xid, uint32_t port)
 {
     encodeAcceptedReply(w, xid, AcceptStat::Success);
     w.putUint32(port);
 }
 
-bool decodeGetPortResult(XdrReader &r, uint32_t &port)
+bool decodeGetPortResult(XdrReader& r, uint32_t& port)
 {
     if (!r.getUint32(port))
         return false;
@@ -43,5 +43,5 @@ bool decodeGetPortResult(XdrReader &r, uint32_t &port)
     return true;
 }
 
-} // namespace protocol
-} // namespace quarnel
+}  // namespace protocol
+}  // namespace quarnel

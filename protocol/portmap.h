@@ -26,17 +26,17 @@ struct PmapMapping
     uint32_t port = 0;
 };
 
-void encodePmapMapping(XdrWriter &w, const PmapMapping &m);
-bool decodePmapMapping(XdrReader &r, PmapMapping &m);
+void encodePmapMapping(XdrWriter& w, const PmapMapping& m);
+bool decodePmapMapping(XdrReader& r, PmapMapping& m);
 
 /// A complete GETPORT call message (RPC header + mapping), without record mark:
 /// 56 bytes.
-void encodeGetPortCall(XdrWriter &w, uint32_t xid, const PmapMapping &query);
+void encodeGetPortCall(XdrWriter& w, uint32_t xid, const PmapMapping& query);
 /// A complete successful GETPORT reply (header + port; 0 = not registered): 28 bytes.
-void encodeGetPortReply(XdrWriter &w, uint32_t xid, uint32_t port);
+void encodeGetPortReply(XdrWriter& w, uint32_t xid, uint32_t port);
 /// Decodes the result of a successful GETPORT reply (reader after the reply header).
 /// Fails unless the port fits in 16 bits.
-bool decodeGetPortResult(XdrReader &r, uint32_t &port);
+bool decodeGetPortResult(XdrReader& r, uint32_t& port);
 
-} // namespace protocol
-} // namespace quarnel
+}  // namespace protocol
+}  // namespace quarnel

@@ -38,9 +38,11 @@ std::vector<uint8_t> frameRecord(ByteView body, size_t maxFragment)
     return out;
 }
 
-RecordAssembler::RecordAssembler(size_t maxRecordSize) : m_max(maxRecordSize) {}
+RecordAssembler::RecordAssembler(size_t maxRecordSize) : m_max(maxRecordSize)
+{
+}
 
-RecordAssembler::Status RecordAssembler::feed(const uint8_t *data, size_t size, size_t &consumed)
+RecordAssembler::Status RecordAssembler::feed(const uint8_t* data, size_t size, size_t& consumed)
 {
     consumed = 0;
     if (m_failed)
@@ -101,5 +103,5 @@ void RecordAssembler::reset()
     m_failed = false;
 }
 
-} // namespace protocol
-} // namespace quarnel
+}  // namespace protocol
+}  // namespace quarnel

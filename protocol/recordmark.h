@@ -18,8 +18,8 @@ constexpr uint32_t kMaxFragmentLength = 0x7FFFFFFFu;
 
 struct FragmentHeader
 {
-    uint32_t length = 0; ///< bytes of this fragment, header excluded
-    bool last = false;   ///< last fragment of the record
+    uint32_t length = 0;  ///< bytes of this fragment, header excluded
+    bool last = false;    ///< last fragment of the record
 };
 
 /// Header word for a fragment of `length` bytes (length must be <= kMaxFragmentLength).
@@ -37,18 +37,18 @@ class RecordAssembler
 {
 public:
     enum class Status {
-        NeedMore, ///< all input consumed, record not complete yet
-        Complete, ///< a record is ready in record(); later bytes were not consumed
-        TooLarge  ///< the record exceeds maxRecordSize; the stream cannot be resynchronised
+        NeedMore,  ///< all input consumed, record not complete yet
+        Complete,  ///< a record is ready in record(); later bytes were not consumed
+        TooLarge   ///< the record exceeds maxRecordSize; the stream cannot be resynchronised
     };
 
     explicit RecordAssembler(size_t maxRecordSize);
 
     /// Consumes input up to the end of the next record; `consumed` tells how many
     /// bytes were used. After Complete, call takeRecord() or reset() before feeding on.
-    Status feed(const uint8_t *data, size_t size, size_t &consumed);
+    Status feed(const uint8_t* data, size_t size, size_t& consumed);
 
-    const std::vector<uint8_t> &record() const { return m_record; }
+    const std::vector<uint8_t>& record() const { return m_record; }
     std::vector<uint8_t> takeRecord();
     /// Drops any partial record and clears a failure.
     void reset();
@@ -67,5 +67,5 @@ private:
     bool m_failed = false;
 };
 
-} // namespace protocol
-} // namespace quarnel
+}  // namespace protocol
+}  // namespace quarnel

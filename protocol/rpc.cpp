@@ -5,20 +5,20 @@ namespace protocol {
 
 namespace {
 
-void putEmptyAuth(XdrWriter &w)
+void putEmptyAuth(XdrWriter& w)
 {
     w.putUint32(static_cast<uint32_t>(AuthFlavor::None));
-    w.putUint32(0); // body length
+    w.putUint32(0);  // body length
 }
 
-bool skipAuth(XdrReader &r, uint32_t &flavor)
+bool skipAuth(XdrReader& r, uint32_t& flavor)
 {
     return r.getUint32(flavor) && r.skipOpaque(kMaxAuthBodyLength);
 }
 
-} // namespace
+}  // namespace
 
-void encodeCallHeader(XdrWriter &w, const CallHeader &h)
+void encodeCallHeader(XdrWriter& w, const CallHeader& h)
 {
     w.putUint32(h.xid);
     w.putUint32(static_cast<uint32_t>(MsgType::Call));
@@ -26,11 +26,11 @@ void encodeCallHeader(XdrWriter &w, const CallHeader &h)
     w.putUint32(h.program);
     w.putUint32(h.version);
     w.putUint32(h.procedure);
-    putEmptyAuth(w); // credential
-    putEmptyAuth(w); // verifier
+    putEmptyAuth(w);  // credential
+    putEmptyAuth(w);  // verifier
 }
 
-bool decodeCallHeader(XdrReader &r, DecodedCall &out)
+bool decodeCallHeader(XdrReader& r, DecodedCall& out)
 {
     uint32_t type = 0;
     uint32_t verifierFlavor = 0;
@@ -40,11 +40,11 @@ bool decodeCallHeader(XdrReader &r, DecodedCall &out)
         r.fail();
         return false;
     }
-    return r.getUint32(out.rpcVersion) && r.getUint32(out.header.program) && r.getUint32(out.header.version) &&
-           r.getUint32(out.header.procedure) && skipAuth(r, out.credentialFlavor) && skipAuth(r, verifierFlavor);
+    return r.getUint32(out.rpcVersion) && r.getUint32(out.header.program) && r.getUint32(out.header.version)
+           && r.getUint32(out.header.procedure) && skipAuth(r, out.credentialFlavor) && skipAuth(r, verifierFlavor);
 }
 
-void encodeAcceptedReply(XdrWriter &w, uint32_t xid, AcceptStat stat, uint32_t mismatchLow, uint32_t mismatchHigh)
+void encodeAcceptedReply(XdrWriter& w, uint32_t xid, AcceptStat stat, uint32_t mismatchLow, uint32_t mismatchHigh)
 {
     w.putUint32(xid);
     w.putUint32(static_cast<uint32_t>(MsgType::Reply));
@@ -57,7 +57,7 @@ void encodeAcceptedReply(XdrWriter &w, uint32_t xid, AcceptStat stat, uint32_t m
     }
 }
 
-void encodeDeniedReply(XdrWriter &w, uint32_t xid, RejectStat stat, uint32_t low, uint32_t high, AuthStat authStat)
+void encodeDeniedReply(XdrWriter& w, uint32_t xid, RejectStat stat, uint32_t low, uint32_t high, AuthStat authStat)
 {
     w.putUint32(xid);
     w.putUint32(static_cast<uint32_t>(MsgType::Reply));
@@ -71,7 +71,7 @@ void encodeDeniedReply(XdrWriter &w, uint32_t xid, RejectStat stat, uint32_t low
     }
 }
 
-bool decodeReplyHeader(XdrReader &r, ReplyHeader &out)
+bool decodeReplyHeader(XdrReader& r, ReplyHeader& out)
 {
     uint32_t type = 0;
     uint32_t stat = 0;
@@ -117,7 +117,7 @@ bool decodeReplyHeader(XdrReader &r, ReplyHeader &out)
     return true;
 }
 
-bool peekMessage(ByteView message, uint32_t &xid, MsgType &type)
+bool peekMessage(ByteView message, uint32_t& xid, MsgType& type)
 {
     XdrReader r(message);
     uint32_t t = 0;
@@ -127,5 +127,5 @@ bool peekMessage(ByteView message, uint32_t &xid, MsgType &type)
     return true;
 }
 
-} // namespace protocol
-} // namespace quarnel
+}  // namespace protocol
+}  // namespace quarnel

@@ -31,14 +31,7 @@ enum class AcceptStat : uint32_t {
 };
 enum class RejectStat : uint32_t { RpcMismatch = 0, AuthError = 1 };
 enum class AuthFlavor : uint32_t { None = 0, Sys = 1, Short = 2, Des = 3 };
-enum class AuthStat : uint32_t {
-    Ok = 0,
-    BadCred = 1,
-    RejectedCred = 2,
-    BadVerf = 3,
-    RejectedVerf = 4,
-    TooWeak = 5
-};
+enum class AuthStat : uint32_t { Ok = 0, BadCred = 1, RejectedCred = 2, BadVerf = 3, RejectedVerf = 4, TooWeak = 5 };
 
 /// The fields of a call header that matter to both sides.
 struct CallHeader
@@ -50,26 +43,26 @@ struct CallHeader
 };
 
 /// Writes a call header with AUTH_NONE credential and verifier (40 bytes).
-void encodeCallHeader(XdrWriter &w, const CallHeader &h);
+void encodeCallHeader(XdrWriter& w, const CallHeader& h);
 
 /// Server side: what a decoded call header says.
 struct DecodedCall
 {
     CallHeader header;
-    uint32_t rpcVersion = 0;                 ///< must be kRpcVersion, else reply RPC_MISMATCH
-    uint32_t credentialFlavor = 0;           ///< any flavor is skipped by its length
+    uint32_t rpcVersion = 0;        ///< must be kRpcVersion, else reply RPC_MISMATCH
+    uint32_t credentialFlavor = 0;  ///< any flavor is skipped by its length
 };
 
 /// Decodes a call header; the reader is left at the procedure arguments.
 /// Fails on truncation, a message that is not a CALL, or an auth body over 400 bytes.
-bool decodeCallHeader(XdrReader &r, DecodedCall &out);
+bool decodeCallHeader(XdrReader& r, DecodedCall& out);
 
 /// Accepted reply header (SUCCESS or an accept error). For ProgMismatch the
 /// supported low/high versions follow; give them in mismatchLow/High.
-void encodeAcceptedReply(XdrWriter &w, uint32_t xid, AcceptStat stat, uint32_t mismatchLow = 0,
+void encodeAcceptedReply(XdrWriter& w, uint32_t xid, AcceptStat stat, uint32_t mismatchLow = 0,
                          uint32_t mismatchHigh = 0);
 /// Denied reply: RPC_MISMATCH (with low/high) or AUTH_ERROR (with authStat).
-void encodeDeniedReply(XdrWriter &w, uint32_t xid, RejectStat stat, uint32_t low = 0, uint32_t high = 0,
+void encodeDeniedReply(XdrWriter& w, uint32_t xid, RejectStat stat, uint32_t low = 0, uint32_t high = 0,
                        AuthStat authStat = AuthStat::Ok);
 
 /// Client side: a decoded reply header.
@@ -77,10 +70,10 @@ struct ReplyHeader
 {
     uint32_t xid = 0;
     ReplyStat replyStat = ReplyStat::Accepted;
-    AcceptStat acceptStat = AcceptStat::Success; ///< when Accepted
-    RejectStat rejectStat = RejectStat::RpcMismatch; ///< when Denied
-    AuthStat authStat = AuthStat::Ok;            ///< when Denied with AuthError
-    uint32_t mismatchLow = 0;                    ///< ProgMismatch / RpcMismatch
+    AcceptStat acceptStat = AcceptStat::Success;      ///< when Accepted
+    RejectStat rejectStat = RejectStat::RpcMismatch;  ///< when Denied
+    AuthStat authStat = AuthStat::Ok;                 ///< when Denied with AuthError
+    uint32_t mismatchLow = 0;                         ///< ProgMismatch / RpcMismatch
     uint32_t mismatchHigh = 0;
 
     /// True when results follow the header.
@@ -89,11 +82,11 @@ struct ReplyHeader
 
 /// Decodes a reply header; on success with SUCCESS the reader is left at the results.
 /// Fails on truncation, a CALL message, or unknown enum values.
-bool decodeReplyHeader(XdrReader &r, ReplyHeader &out);
+bool decodeReplyHeader(XdrReader& r, ReplyHeader& out);
 
 /// Reads only the xid and message type at the start of a message (for routing
 /// and for discarding stale replies). Fails if fewer than 8 bytes are present.
-bool peekMessage(ByteView message, uint32_t &xid, MsgType &type);
+bool peekMessage(ByteView message, uint32_t& xid, MsgType& type);
 
-} // namespace protocol
-} // namespace quarnel
+}  // namespace protocol
+}  // namespace quarnel

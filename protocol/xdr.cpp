@@ -5,7 +5,7 @@
 namespace quarnel {
 namespace protocol {
 
-void storeBigEndian32(uint8_t *p, uint32_t value)
+void storeBigEndian32(uint8_t* p, uint32_t value)
 {
     p[0] = static_cast<uint8_t>(value >> 24);
     p[1] = static_cast<uint8_t>(value >> 16);
@@ -13,7 +13,7 @@ void storeBigEndian32(uint8_t *p, uint32_t value)
     p[3] = static_cast<uint8_t>(value);
 }
 
-uint32_t loadBigEndian32(const uint8_t *p)
+uint32_t loadBigEndian32(const uint8_t* p)
 {
     return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
 }
@@ -33,13 +33,13 @@ void XdrWriter::putUint32(uint32_t value)
     m_buf.insert(m_buf.end(), b, b + kXdrUnit);
 }
 
-void XdrWriter::putOpaque(const uint8_t *data, size_t size)
+void XdrWriter::putOpaque(const uint8_t* data, size_t size)
 {
     putUint32(static_cast<uint32_t>(size));
     putFixedOpaque(data, size);
 }
 
-void XdrWriter::putFixedOpaque(const uint8_t *data, size_t size)
+void XdrWriter::putFixedOpaque(const uint8_t* data, size_t size)
 {
     if (size > 0)
         m_buf.insert(m_buf.end(), data, data + size);
@@ -62,7 +62,7 @@ bool XdrWriter::finishRecord()
     return true;
 }
 
-bool XdrReader::getUint32(uint32_t &value)
+bool XdrReader::getUint32(uint32_t& value)
 {
     if (!m_ok || remaining() < kXdrUnit) {
         m_ok = false;
@@ -73,7 +73,7 @@ bool XdrReader::getUint32(uint32_t &value)
     return true;
 }
 
-bool XdrReader::getInt32(int32_t &value)
+bool XdrReader::getInt32(int32_t& value)
 {
     uint32_t u = 0;
     if (!getUint32(u))
@@ -82,7 +82,7 @@ bool XdrReader::getInt32(int32_t &value)
     return true;
 }
 
-bool XdrReader::getBool(bool &value)
+bool XdrReader::getBool(bool& value)
 {
     uint32_t u = 0;
     if (!getUint32(u))
@@ -95,7 +95,7 @@ bool XdrReader::getBool(bool &value)
     return true;
 }
 
-bool XdrReader::getOpaque(ByteView &out, uint32_t maxLength)
+bool XdrReader::getOpaque(ByteView& out, uint32_t maxLength)
 {
     uint32_t len = 0;
     if (!getUint32(len))
@@ -111,7 +111,7 @@ bool XdrReader::getOpaque(ByteView &out, uint32_t maxLength)
     return true;
 }
 
-bool XdrReader::getString(std::string &out, uint32_t maxLength)
+bool XdrReader::getString(std::string& out, uint32_t maxLength)
 {
     ByteView v;
     if (!getOpaque(v, maxLength))
@@ -126,5 +126,5 @@ bool XdrReader::skipOpaque(uint32_t maxLength)
     return getOpaque(v, maxLength);
 }
 
-} // namespace protocol
-} // namespace quarnel
+}  // namespace protocol
+}  // namespace quarnel

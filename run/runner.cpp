@@ -187,8 +187,9 @@ QByteArray summaryJson(int series, const SeriesResult& r, bool hdmi)
     o.insert("stamp", results ? QJsonValue(r.stamp) : QJsonValue(QJsonValue::Null));
     o.insert("results_file", results ? QJsonValue(dir + QLatin1Char('/') + measurement::resultsFileName(r.stamp))
                                      : QJsonValue(QJsonValue::Null));
-    o.insert("record_file", r.saveData && !r.recordPath.isEmpty() ? QJsonValue(QFileInfo(r.recordPath).absoluteFilePath())
-                                                                  : QJsonValue(QJsonValue::Null));
+    o.insert("record_file", r.saveData && !r.recordPath.isEmpty()
+                                ? QJsonValue(QFileInfo(r.recordPath).absoluteFilePath())
+                                : QJsonValue(QJsonValue::Null));
     // Three per counted pass: <stamp><set>_src.bin, _rf.bin, _snk.bin.
     o.insert("trace_files", results ? 3 * r.counted - r.traceFilesFailed : 0);
     o.insert("trace_files_failed", r.saveData ? (results ? r.traceFilesFailed : 3 * r.counted) : 0);
@@ -419,8 +420,8 @@ int runUnattended(const RunOptions& o)
         {Instrument::SpectrumAnalyzer, setup::analyzerSequence(ap), v.saIp, &in.s.spectrumAnalyzer,
          &h.spectrumAnalyzerId}};
     if (v.vaHdmi) {
-        setups.append({Instrument::VideoAnalyzer, setup::videoSequence(vp), v.vaIp, &in.s.videoAnalyzer,
-                       &h.videoAnalyzerId});
+        setups.append(
+            {Instrument::VideoAnalyzer, setup::videoSequence(vp), v.vaIp, &in.s.videoAnalyzer, &h.videoAnalyzerId});
         h.videoAnalyzer = v.vaIp;
         h.videoThreshold = v.vaThres;
     }
@@ -450,7 +451,8 @@ int runUnattended(const RunOptions& o)
             err(note);
         if (r.saveData && r.returnCode == 0 && !o.quiet)
             err(QStringLiteral("results: %1")
-                    .arg(QDir::toNativeSeparators(QDir(dataDir).absoluteFilePath(measurement::resultsFileName(r.stamp)))));
+                    .arg(QDir::toNativeSeparators(
+                        QDir(dataDir).absoluteFilePath(measurement::resultsFileName(r.stamp)))));
         if (o.json)
             out(summaryJson(k, r, v.vaHdmi));
         const ExitStatus st = seriesStatus(r);

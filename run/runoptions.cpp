@@ -55,8 +55,8 @@ bool wholeNumber(const QString& v, int lo, int hi, int* out)
 
 bool parseRunArguments(const QStringList& args, RunOptions* o, QString* error)
 {
-    const QStringList withValue{"--config", "--count", "--data-dir", "--scope", "--sa", "--va", "--family",
-                                "--rf", "--hdmi", "--save", "--repeat", "--interval"};
+    const QStringList withValue{"--config", "--count", "--data-dir", "--scope", "--sa",     "--va",
+                                "--family", "--rf",    "--hdmi",     "--save",  "--repeat", "--interval"};
     for (int i = 0; i < args.size(); ++i) {
         Arg a = split(args[i]);
         if (a.name == QLatin1String("--help") || a.name == QLatin1String("-h")) {
@@ -117,11 +117,11 @@ bool parseRunArguments(const QStringList& args, RunOptions* o, QString* error)
         } else {
             if (v.trimmed().isEmpty())
                 return bad(QStringLiteral("must not be empty"));
-            QString* target = a.name == QLatin1String("--config") ? &o->config
-                            : a.name == QLatin1String("--data-dir") ? &o->dataDir
-                            : a.name == QLatin1String("--scope") ? &o->scope
-                            : a.name == QLatin1String("--sa") ? &o->analyzer
-                                                              : &o->video;
+            QString* target = a.name == QLatin1String("--config")     ? &o->config
+                              : a.name == QLatin1String("--data-dir") ? &o->dataDir
+                              : a.name == QLatin1String("--scope")    ? &o->scope
+                              : a.name == QLatin1String("--sa")       ? &o->analyzer
+                                                                      : &o->video;
             *target = v;
         }
     }

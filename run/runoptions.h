@@ -26,9 +26,9 @@ constexpr double kMaxIntervalS = 86400.0;
 struct RunOptions
 {
     bool help = false;
-    QString config;  // empty: the program's own settings file
-    int passes = 1;  // the window's default count
-    QString dataDir;  // empty: the program's data folder
+    QString config;                  // empty: the program's own settings file
+    int passes = 1;                  // the window's default count
+    QString dataDir;                 // empty: the program's data folder
     QString scope, analyzer, video;  // empty: from the settings
     std::optional<int> osTyp;        // 0 first family, 1 second
     std::optional<bool> rfFromScope, hdmi, save;

@@ -60,8 +60,7 @@ Sequence oscilloscopeSequence(const OscilloscopeParams& p)
 
     // Preamble: each step only after the one before succeeded; its outcome
     // does not stop the set-up, the family's sequence is tried regardless.
-    Group preamble = group({open(F::SkipGroup), timeout(5000, F::SkipGroup),
-                            query("SYST:ERR?\n", F::SkipGroup)});
+    Group preamble = group({open(F::SkipGroup), timeout(5000, F::SkipGroup), query("SYST:ERR?\n", F::SkipGroup)});
     if (p.reset)
         preamble.steps << query(kReset, F::Ignore);
 
@@ -95,8 +94,7 @@ Sequence oscilloscopeSequence(const OscilloscopeParams& p)
                    << query("TRIG1:HOLD:MODE TIME;*OPC?\n", F::EndAfterLocal)
                    << query("TRIG1:HOLD:TIME 1.3;*OPC?\n", F::EndAfterLocal)
                    << query("TRIG1:OUT:STAT ON;*OPC?\n", F::EndAfterLocal)
-                   << query("FORM ASC;*OPC?\n", F::EndAfterLocal)
-                   << query("EXP:WAV:INCX OFF;*OPC?\n", F::EndAfterLocal)
+                   << query("FORM ASC;*OPC?\n", F::EndAfterLocal) << query("EXP:WAV:INCX OFF;*OPC?\n", F::EndAfterLocal)
                    << query("RUN;*OPC?\n", F::EndAfterLocal);
     } else {
         body = group({
@@ -186,8 +184,7 @@ Sequence videoSequence(const VideoParams& p)
         chain.steps << query(kReset, F::Ignore);
     chain.steps << query("SYST:DISP:UPD ON;*OPC?\n", F::End)
                 << query(withValue("CONF:AVDA:TTV:APL:THR ", formatValue(p.threshold)), F::End)
-                << query("CONF:AVDA:TTV:APL:HYST 5;*OPC?\n", F::End)
-                << query("INIT:AVDA;*OPC?\n", F::End);
+                << query("CONF:AVDA:TTV:APL:HYST 5;*OPC?\n", F::End) << query("INIT:AVDA;*OPC?\n", F::End);
 
     Sequence seq;
     seq.groups = {chain};
@@ -203,8 +200,7 @@ bool conditionHolds(Condition c, const QString& idnUpper)
     case Condition::Always:
         return true;
     case Condition::ModelKle:
-        return idnUpper.indexOf(QLatin1String("KLE")) != -1
-            || idnUpper.indexOf(QLatin1String("KLEM")) != -1;
+        return idnUpper.indexOf(QLatin1String("KLE")) != -1 || idnUpper.indexOf(QLatin1String("KLEM")) != -1;
     case Condition::ModelNotZol:
         return idnUpper.indexOf(QLatin1String("ZOL")) == -1;
     }

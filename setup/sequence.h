@@ -39,7 +39,7 @@ enum class Condition {
 struct Step
 {
     StepKind kind = StepKind::Query;
-    QString command;  // Query only
+    QString command;         // Query only
     ViUInt32 timeoutMs = 0;  // SetTimeout only
     OnFailure onFailure = OnFailure::End;
     Condition when = Condition::Always;
@@ -65,7 +65,7 @@ struct OscilloscopeParams
 {
     int type = 0;  // 0 first family, anything else the second
     bool reset = false;
-    bool ifDemod = false;  // "Use IF/Video-Demod": channel 3 (first family)
+    bool ifDemod = false;       // "Use IF/Video-Demod": channel 3 (first family)
     double triggerLevel = 0.0;  // V
 };
 

@@ -130,7 +130,8 @@ QStringList cfgProblems(const QString& fnam)
         if (s.contains(key) && !setup::parseSettingNumber(text_(key), &v))
             bad(key, s.value(key).toString(), "is not a finite number");
     }
-    for (const char* key : {cfgkey::OsRst, cfgkey::SaRst, cfgkey::SaIfDem, cfgkey::VaRst, cfgkey::VaHdmi, cfgkey::SaveData})
+    for (const char* key :
+         {cfgkey::OsRst, cfgkey::SaRst, cfgkey::SaIfDem, cfgkey::VaRst, cfgkey::VaHdmi, cfgkey::SaveData})
         if (s.contains(key) && !oneOf(text_(key), {"0", "1", "2", "true", "false"}))
             bad(key, s.value(key).toString(), "is not on or off (0, 2, true, false)");
     if (s.contains(cfgkey::OsTyp) && !oneOf(text_(cfgkey::OsTyp), {"0", "1"}))

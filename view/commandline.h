@@ -19,17 +19,16 @@ bool isCommandLineRun(const QStringList& args);
 
 // Runs one command line (args[0] is the program). `programDataDir` is where
 // the program's settings say which family old series were taken with.
-int runCommandLine(const QStringList& args, QTextStream& out, QTextStream& err,
-                   const QString& programDataDir);
+int runCommandLine(const QStringList& args, QTextStream& out, QTextStream& err, const QString& programDataDir);
 
 // What a window run is asked to show first.
 struct WindowRequest
 {
-    QString path;      // folder or series file; empty: the program's data folder
-    int pass = 0;      // pass number to show in the pass window; 0: none
-    QString tab;       // passes, statistics, distribution, reanalysis or compare
+    QString path;  // folder or series file; empty: the program's data folder
+    int pass = 0;  // pass number to show in the pass window; 0: none
+    QString tab;   // passes, statistics, distribution, reanalysis or compare
     bool reanalyse = false;
-    int family = -1;   // answer for series that do not record it; -1: ask
+    int family = -1;  // answer for series that do not record it; -1: ask
 };
 // False with *error for arguments that make no sense.
 bool parseWindowArguments(const QStringList& args, WindowRequest* request, QString* error);

@@ -76,12 +76,13 @@ void showHistogram(QwtPlot* plt, const QVector<PlotSet>& sets, double minWidth, 
         return;
     }
     for (const PlotSet& s : sets) {
-        const QVector<int> counts = sets.size() == 1 ? common.counts
-                                                     : countInto(s.values, common.start, common.width, common.counts.size());
+        const QVector<int> counts =
+            sets.size() == 1 ? common.counts : countInto(s.values, common.start, common.width, common.counts.size());
         QVector<QwtIntervalSample> samples;
         samples.reserve(counts.size());
         for (int b = 0; b < counts.size(); ++b)
-            samples << QwtIntervalSample(counts[b], common.start + b * common.width, common.start + (b + 1) * common.width);
+            samples << QwtIntervalSample(counts[b], common.start + b * common.width,
+                                         common.start + (b + 1) * common.width);
         auto* h = new QwtPlotHistogram(s.name);
         h->setSamples(samples);
         if (sets.size() == 1) {

@@ -18,7 +18,10 @@ namespace {
 const char* const kKeys[kDelays] = {"src2rf_ms", "src2hd", "src2snk_ms"};
 const char* const kEdgeKeys[3] = {"tsrc_s", "trf_s", "tsnk_s"};
 
-QString num(double v) { return exactNumber(v); }
+QString num(double v)
+{
+    return exactNumber(v);
+}
 
 QJsonValue jnum(double v)
 {
@@ -93,7 +96,10 @@ QJsonObject calibrationObject(const Calibration& cal)
     return o;
 }
 
-bool applies(const Calibration* cal) { return cal && !cal->isZero(); }
+bool applies(const Calibration* cal)
+{
+    return cal && !cal->isZero();
+}
 
 QString reanalysisHeader(const Series& s, const Reanalysis& r, const Calibration* cal)
 {
@@ -135,10 +141,12 @@ QVector<ValueColumn> reanalysisColumns(const Reanalysis& r, const Calibration* c
     for (int d : {int(SrcRf), int(SrcSnk)}) {
         const QString k = QLatin1String(kKeys[d]);
         const QString n = delayName(d);
-        column(QStringLiteral("stored_") + k, n + QStringLiteral(" stored"), [d](const PassReanalysis& p) { return p.stored[d]; });
+        column(QStringLiteral("stored_") + k, n + QStringLiteral(" stored"),
+               [d](const PassReanalysis& p) { return p.stored[d]; });
         column(QStringLiteral("program_") + k, n + QStringLiteral(" program's rules"),
                [d](const PassReanalysis& p) { return p.programValue(d); });
-        column(QStringLiteral("mid_") + k, n + QStringLiteral(" 50 % rule"), [d](const PassReanalysis& p) { return p.midValue(d); });
+        column(QStringLiteral("mid_") + k, n + QStringLiteral(" 50 % rule"),
+               [d](const PassReanalysis& p) { return p.midValue(d); });
         column(QStringLiteral("mid_minus_program_") + k, n + QStringLiteral(" 50 % - program's"),
                [d](const PassReanalysis& p) { return p.midValue(d) - p.programValue(d); });
         if (applies(cal)) {
@@ -277,8 +285,8 @@ QString summaryText(const Series& s, const Reanalysis* r, const Calibration* cal
     if (r) {
         cols = reanalysisColumns(*r, cal);
         ts << "Re-analysis: " << r->analysed << " passes analysed, " << r->reproduced
-           << " give the stored delays with the program's rules, " << r->mismatched() << " do not, "
-           << r->withoutTraces << " without usable traces" << (r->cancelled ? " (cancelled)" : "") << "\n";
+           << " give the stored delays with the program's rules, " << r->mismatched() << " do not, " << r->withoutTraces
+           << " without usable traces" << (r->cancelled ? " (cancelled)" : "") << "\n";
     } else {
         cols = seriesColumns(s);
     }

@@ -16,7 +16,6 @@
 
 namespace {
 
-
 QString msText(double v)
 {
     return std::isnan(v) ? QStringLiteral("missing") : QString::number(v, 'f', 3) + QStringLiteral(" ms");

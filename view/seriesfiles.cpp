@@ -28,10 +28,13 @@ constexpr qint64 kMaxResultsBytes = 256LL << 20;
 const char* const kLabels[kDelays] = {"Source2RF", "Source2HD", "Source2Snk"};
 const char* const kTraceSuffix[3] = {"_src.bin", "_rf.bin", "_snk.bin"};
 const measurement::Trace kTraceKinds[3] = {measurement::Trace::Source, measurement::Trace::Rf,
-                                          measurement::Trace::Sink};
+                                           measurement::Trace::Sink};
 const char* const kTraceNames[3] = {"source", "RF", "sink"};
 
-bool isDigit(QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); }
+bool isDigit(QChar c)
+{
+    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+}
 
 bool looksLikeStamp(const QString& s)
 {
@@ -82,7 +85,10 @@ double parseNumber(const QByteArray& token, bool* ok)
     return token.toDouble(ok);
 }
 
-QString fileLabel(const QString& path) { return QDir::toNativeSeparators(QFileInfo(path).fileName()); }
+QString fileLabel(const QString& path)
+{
+    return QDir::toNativeSeparators(QFileInfo(path).fileName());
+}
 
 }  // namespace
 
@@ -98,8 +104,14 @@ QString delayName(int delay)
     }
 }
 
-QString SeriesEntry::resultsPath() const { return path(measurement::resultsFileName(stamp)); }
-QString SeriesEntry::passesPath() const { return path(measurement::passRecordFileName(stamp)); }
+QString SeriesEntry::resultsPath() const
+{
+    return path(measurement::resultsFileName(stamp));
+}
+QString SeriesEntry::passesPath() const
+{
+    return path(measurement::passRecordFileName(stamp));
+}
 
 QString stampOf(const QString& fileName)
 {
@@ -185,8 +197,7 @@ QVector<SeriesEntry> listSeries(const QString& folder)
     QVector<SeriesEntry> out;
     for (const Scan& s : scanFolder(dir))
         out.append(s.entry);
-    std::sort(out.begin(), out.end(),
-              [](const SeriesEntry& a, const SeriesEntry& b) { return a.stamp > b.stamp; });
+    std::sort(out.begin(), out.end(), [](const SeriesEntry& a, const SeriesEntry& b) { return a.stamp > b.stamp; });
     return out;
 }
 
@@ -213,8 +224,8 @@ bool seriesFromPath(const QString& path, SeriesEntry* entry, QString* error)
     const QString folder = fi.absolutePath();
     const QHash<QString, Scan> found = scanFolder(folder, stamp);
     if (!found.contains(stamp)) {
-        *error = QStringLiteral("No file of the series %1 was found in %2.")
-                     .arg(stamp, QDir::toNativeSeparators(folder));
+        *error =
+            QStringLiteral("No file of the series %1 was found in %2.").arg(stamp, QDir::toNativeSeparators(folder));
         return false;
     }
     *entry = found.value(stamp).entry;
@@ -259,7 +270,8 @@ ResultsFile parseResultsText(const QByteArray& text)
                 r.meanPresent[d] = ok;
                 r.means[d] = ok ? v : kNaN;
                 if (!ok)
-                    r.problems << QStringLiteral("The \"%1\" line holds no number.").arg(QString::fromLatin1(meanLabel));
+                    r.problems
+                        << QStringLiteral("The \"%1\" line holds no number.").arg(QString::fromLatin1(meanLabel));
             }
         }
     }
@@ -286,8 +298,8 @@ ResultsFile parseResultsText(const QByteArray& text)
         for (double v : r.values[d])
             if (std::isfinite(v))
                 scale = std::max(scale, std::abs(v));
-        const bool same = (std::isnan(mean) && std::isnan(r.means[d]))
-                          || std::abs(mean - r.means[d]) <= 2e-5 * scale + 1e-12;
+        const bool same =
+            (std::isnan(mean) && std::isnan(r.means[d])) || std::abs(mean - r.means[d]) <= 2e-5 * scale + 1e-12;
         if (!same)
             r.problems << QStringLiteral("The stored %1 mean (%2) does not match its values (their mean: %3).")
                               .arg(QLatin1String(kLabels[d]), fileNumber(r.means[d]), fileNumber(mean));
@@ -347,9 +359,8 @@ void loadPassTraces(const SeriesEntry& entry, int pass, PassTraces* into)
             continue;
         }
         if (fi.size() % 8 != 0)
-            into->problems << QStringLiteral("Pass %1: %2 ends inside a value (cut short).")
-                                  .arg(pass)
-                                  .arg(fileLabel(path));
+            into->problems
+                << QStringLiteral("Pass %1: %2 ends inside a value (cut short).").arg(pass).arg(fileLabel(path));
     }
     into->pts = into->d[0].size();
     if (into->d[0].isEmpty())
@@ -364,7 +375,10 @@ void loadPassTraces(const SeriesEntry& entry, int pass, PassTraces* into)
     }
 }
 
-QString fileNumber(double v) { return QString::number(v, 'g', 6); }
+QString fileNumber(double v)
+{
+    return QString::number(v, 'g', 6);
+}
 
 QString exactNumber(double v)
 {

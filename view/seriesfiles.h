@@ -52,7 +52,6 @@ QVector<SeriesEntry> listSeries(const QString& folder);
 // the series exists.
 bool seriesFromPath(const QString& path, SeriesEntry* entry, QString* error);
 
-
 // The results text, read as far as it goes. Values that are not numbers in
 // the text ("nan") are missing values; anything unreadable is reported in
 // `problems` and counts as missing.

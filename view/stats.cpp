@@ -48,8 +48,9 @@ QString summaryRowName(int row)
 
 double summaryRowValue(const Summary& s, int row)
 {
-    const double values[kSummaryRows] = {double(s.n), double(s.missing), s.mean, s.sigma, s.min, s.p5,
-                                         s.median,    s.p95,             s.p99,  s.max,   double(s.outliers)};
+    const double values[kSummaryRows] = {
+        double(s.n), double(s.missing), s.mean, s.sigma, s.min, s.p5, s.median, s.p95, s.p99,
+        s.max,       double(s.outliers)};
     return values[row];
 }
 

@@ -94,9 +94,8 @@ void crossCheck(const ResultsFile& r, Series* s)
 {
     const int n = r.values[SrcRf].size();
     if (n != s->passCount()) {
-        s->problems << QStringLiteral("The results file holds %1 passes, the per-pass record %2.")
-                           .arg(n)
-                           .arg(s->passCount());
+        s->problems
+            << QStringLiteral("The results file holds %1 passes, the per-pass record %2.").arg(n).arg(s->passCount());
     }
     int differ = 0;
     QString first;
@@ -243,8 +242,8 @@ double samplePeriodMs(const Series& s)
     for (int i = 0; i < s.passCount(); ++i) {
         if (!s.hasTraces(s.pass[i]))
             continue;
-        const QFileInfo fi(s.entry.path(measurement::traceFileName(s.entry.stamp, s.pass[i],
-                                                                   measurement::Trace::Source)));
+        const QFileInfo fi(
+            s.entry.path(measurement::traceFileName(s.entry.stamp, s.pass[i], measurement::Trace::Source)));
         const qint64 pts = fi.size() / 8;
         return pts >= 2 && pts <= measurement::maxTraceValues() ? measurement::samplePeriodMs(s.osTyp, int(pts)) : 0.0;
     }

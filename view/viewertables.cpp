@@ -46,8 +46,7 @@ void fillSummaryTable(QTableWidget* table, const QVector<ValueColumn>& columns, 
     table->resizeColumnsToContents();
 }
 
-void fillCompareTable(QTableWidget* t, const QString& titleA, const Summary& a, const QString& titleB,
-                      const Summary& b)
+void fillCompareTable(QTableWidget* t, const QString& titleA, const Summary& a, const QString& titleB, const Summary& b)
 {
     t->setColumnCount(3);
     t->setRowCount(kSummaryRows);

@@ -81,7 +81,9 @@ ViewerWindow::ViewerWindow(const QString& programDir, QWidget* parent)
 {
     ui = new Ui_ViewerWindow;
     ui->setupUi(this);
-    askFamily = [this](const Series& s, int def, const QString& hint) { return defaultFamilyDialog(this, s, def, hint); };
+    askFamily = [this](const Series& s, int def, const QString& hint) {
+        return defaultFamilyDialog(this, s, def, hint);
+    };
     askSavePath = [this](const QString& title, const QString& name) {
         return QFileDialog::getSaveFileName(this, title, QDir(m_folder).filePath(name));
     };
@@ -211,8 +213,8 @@ bool ViewerWindow::ensureFamily()
         return false;
     if (m_series->familyKnown || m_familyAnswers.contains(m_series->entry.stamp))
         return true;
-    const int answer = m_familyAnswer >= 0 ? m_familyAnswer
-                                           : askFamily(*m_series, programFamily(m_programDir), familyHint(*m_series));
+    const int answer =
+        m_familyAnswer >= 0 ? m_familyAnswer : askFamily(*m_series, programFamily(m_programDir), familyHint(*m_series));
     if (answer < 0)
         return false;
     m_familyAnswers.insert(m_series->entry.stamp, answer);
@@ -257,7 +259,8 @@ void ViewerWindow::fillSeriesList()
     for (const SeriesEntry& e : m_entries)
         ui->compareBox->addItem(stampText(e.stamp));
     m_filling = false;
-    statusBar()->showMessage(QStringLiteral("%1 series in %2").arg(m_entries.size()).arg(QDir::toNativeSeparators(m_folder)));
+    statusBar()->showMessage(
+        QStringLiteral("%1 series in %2").arg(m_entries.size()).arg(QDir::toNativeSeparators(m_folder)));
 }
 
 void ViewerWindow::on_seriesList_currentItemChanged(QTreeWidgetItem* current, QTreeWidgetItem*)
@@ -294,9 +297,9 @@ void ViewerWindow::fillSeriesTabs()
                                 .arg(s.passCount())
                                 .arg(s.source, s.familyText())
                                 .arg(withTraces)
-                                .arg(s.problems.isEmpty() ? QString()
-                                                          : QStringLiteral(" · %1 problems (see Statistics)")
-                                                                .arg(s.problems.size())));
+                                .arg(s.problems.isEmpty()
+                                         ? QString()
+                                         : QStringLiteral(" · %1 problems (see Statistics)").arg(s.problems.size())));
 
     QVector<bool> marked;
     m_passModel->setColumns(passTableColumns(s, m_resolution, &marked), marked);
@@ -354,8 +357,8 @@ void ViewerWindow::calibrationChanged()
     vs.calibration = m_calibration;
     vs.subtract = ui->applyCalibration->isChecked();
     if (!writeViewerSettings(m_settingsPath, vs))
-        statusBar()->showMessage(QStringLiteral("The calibration could not be saved in %1.")
-                                     .arg(QDir::toNativeSeparators(m_settingsPath)));
+        statusBar()->showMessage(
+            QStringLiteral("The calibration could not be saved in %1.").arg(QDir::toNativeSeparators(m_settingsPath)));
     fillStatistics();
     fillReanalysis();
 }
@@ -512,8 +515,9 @@ void ViewerWindow::saveExport(const QByteArray& data, const QString& suggestedNa
         return;
     QSaveFile f(path);
     if (!f.open(QIODevice::WriteOnly) || f.write(data) != data.size() || !f.commit()) {
-        QMessageBox::warning(this, QStringLiteral("Export"),
-                             QStringLiteral("%1 could not be written: %2").arg(QDir::toNativeSeparators(path), f.errorString()));
+        QMessageBox::warning(
+            this, QStringLiteral("Export"),
+            QStringLiteral("%1 could not be written: %2").arg(QDir::toNativeSeparators(path), f.errorString()));
         return;
     }
     statusBar()->showMessage(QStringLiteral("Written: %1").arg(QDir::toNativeSeparators(path)));

@@ -89,8 +89,8 @@ bool queryTraceBlock(ViSession vi, const QByteArray& query, QVector<double>* val
                      const TransferCheck& check)
 {
     // Raw write: the command is not a format here.
-    const ViStatus st = VisaWrite(vi, reinterpret_cast<const ViByte*>(query.constData()), ViUInt32(query.size()),
-                                  nullptr);
+    const ViStatus st =
+        VisaWrite(vi, reinterpret_cast<const ViByte*>(query.constData()), ViUInt32(query.size()), nullptr);
     if (st != VI_SUCCESS) {
         say(why, QStringLiteral("the query could not be sent (%1)").arg(visaStatusText(vi, st)));
         return false;

@@ -42,23 +42,18 @@ bool resolveAll(QLibrary& lib, const char** missing)
 {
     VisaFunctionTable& v = g_visa;
     return resolveInto(lib, "viOpenDefaultRM", v.viOpenDefaultRM, missing)
-        && resolveInto(lib, "viStatusDesc", v.viStatusDesc, missing)
-        && resolveInto(lib, "viOpen", v.viOpen, missing)
-        && resolveInto(lib, "viWrite", v.viWrite, missing)
-        && resolveInto(lib, "viRead", v.viRead, missing)
-        && resolveInto(lib, "viQueryf", v.viQueryfText, missing)
-        && resolveInto(lib, "viQueryf", v.viQueryfDouble, missing)
-        && resolveInto(lib, "viQueryf", v.viQueryfInt, missing)
-        && resolveInto(lib, "viPrintf", v.viPrintf, missing)
-        && resolveInto(lib, "viScanf", v.viScanf, missing)
-        && resolveInto(lib, "viReadToFile", v.viReadToFile, missing)
-        && resolveInto(lib, "viClear", v.viClear, missing)
-        && resolveInto(lib, "viClose", v.viClose, missing)
-        && resolveInto(lib, "viSetAttribute", v.viSetAttribute, missing)
-        && resolveInto(lib, "viGetAttribute", v.viGetAttribute, missing)
-        && resolveInto(lib, "viSetBuf", v.viSetBuf, missing)
-        && resolveInto(lib, "viReadSTB", v.viReadSTB, missing)
-        && resolveInto(lib, "viGpibControlREN", v.viGpibControlREN, missing);
+           && resolveInto(lib, "viStatusDesc", v.viStatusDesc, missing) && resolveInto(lib, "viOpen", v.viOpen, missing)
+           && resolveInto(lib, "viWrite", v.viWrite, missing) && resolveInto(lib, "viRead", v.viRead, missing)
+           && resolveInto(lib, "viQueryf", v.viQueryfText, missing)
+           && resolveInto(lib, "viQueryf", v.viQueryfDouble, missing)
+           && resolveInto(lib, "viQueryf", v.viQueryfInt, missing) && resolveInto(lib, "viPrintf", v.viPrintf, missing)
+           && resolveInto(lib, "viScanf", v.viScanf, missing)
+           && resolveInto(lib, "viReadToFile", v.viReadToFile, missing)
+           && resolveInto(lib, "viClear", v.viClear, missing) && resolveInto(lib, "viClose", v.viClose, missing)
+           && resolveInto(lib, "viSetAttribute", v.viSetAttribute, missing)
+           && resolveInto(lib, "viGetAttribute", v.viGetAttribute, missing)
+           && resolveInto(lib, "viSetBuf", v.viSetBuf, missing) && resolveInto(lib, "viReadSTB", v.viReadSTB, missing)
+           && resolveInto(lib, "viGpibControlREN", v.viGpibControlREN, missing);
 }
 
 }  // namespace
@@ -68,12 +63,12 @@ QStringList defaultVisaCandidates()
     QStringList list{QStringLiteral("visa64"), QStringLiteral("visa")};
     // Our LAN VISA library: beside the executable, in the build tree's lib/,
     // and in the installed layout's lib/quarnel.
-    const QString exeDir = QCoreApplication::instance() ? QCoreApplication::applicationDirPath()
-                                                        : QDir::currentPath();
+    const QString exeDir = QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QDir::currentPath();
     // All three even when absent, so that a failed start names every place
     // that was looked in.
     const QStringList dirs{exeDir, exeDir + QStringLiteral("/../lib"),
-                           exeDir + QStringLiteral("/../") + QString::fromLatin1(QUARNEL_LIBDIR) + QStringLiteral("/quarnel")};
+                           exeDir + QStringLiteral("/../") + QString::fromLatin1(QUARNEL_LIBDIR)
+                               + QStringLiteral("/quarnel")};
     for (const QString& d : dirs) {
         const QString f = QDir::cleanPath(d + QStringLiteral("/liblanvisa.so"));
         if (!list.contains(f))
@@ -104,10 +99,10 @@ bool LoadVisa(const QStringList& candidates)
     for (const QString& name : candidates) {
         // A bare name is looked up by the system's loader, a path is taken as it is.
         const QString where = QFileInfo(name).isAbsolute()
-            ? name
-            : QStringLiteral("lib%1.so in the system library path (LD_LIBRARY_PATH=\"%2\", "
-                             "/etc/ld.so.cache, /lib, /usr/lib)")
-                  .arg(name, QString::fromLocal8Bit(qgetenv("LD_LIBRARY_PATH")));
+                                  ? name
+                                  : QStringLiteral("lib%1.so in the system library path (LD_LIBRARY_PATH=\"%2\", "
+                                                   "/etc/ld.so.cache, /lib, /usr/lib)")
+                                        .arg(name, QString::fromLocal8Bit(qgetenv("LD_LIBRARY_PATH")));
         if (QFileInfo(name).isAbsolute() && !QFileInfo::exists(name)) {
             report() << where + QStringLiteral(": no such file");
             continue;

@@ -83,10 +83,8 @@ void fillDemoSeries(int n)
         t[i] = ti;
         d1[i] = (ti >= tsrc ? 0.34 : 0.03) + 0.01 * noise();
         const bool burst = ti >= trf && std::fmod((ti - trf) * 400.0, 1.0) < 0.55;
-        d2[i] = burst ? 0.2 * (0.7 + 0.3 * std::sin(ti * 90.0)) + 0.01 * noise()
-                      : 0.012 + 0.006 * noise();
-        d3[i] = (ti >= tsnk ? 0.27 + 0.02 * std::sin(ti * 2 * M_PI * 60.0) : 0.02)
-            + 0.01 * noise();
+        d2[i] = burst ? 0.2 * (0.7 + 0.3 * std::sin(ti * 90.0)) + 0.01 * noise() : 0.012 + 0.006 * noise();
+        d3[i] = (ti >= tsnk ? 0.27 + 0.02 * std::sin(ti * 2 * M_PI * 60.0) : 0.02) + 0.01 * noise();
     }
     pts = n;
     g_osTyp = 0;
@@ -118,8 +116,8 @@ double cpuMs()
 struct Run
 {
     double ms;
-    double cpu;  // process CPU time, ms: what is left when other jobs share the cores
-    double rssGrowth;  // bytes, resident after first paint minus before
+    double cpu;         // process CPU time, ms: what is left when other jobs share the cores
+    double rssGrowth;   // bytes, resident after first paint minus before
     double peakGrowth;  // bytes, highest resident during opening minus before
 };
 
@@ -202,11 +200,10 @@ int main(int argc, char** argv)
         emptyGrowth.push_back(openOnce().rssGrowth);
     const double fixed = median(emptyGrowth);
 
-    std::printf("Graph dialog: construction to first paint, three traces (median of %d runs)\n",
-                runs);
+    std::printf("Graph dialog: construction to first paint, three traces (median of %d runs)\n", runs);
     std::printf("dialog with empty traces: RSS +%.2f MB\n", fixed / 1e6);
-    std::printf("%10s %9s %8s %8s %9s %11s %9s %9s %10s\n", "points", "wall ms", "min ms",
-                "max ms", "cpu ms", "samples MB", "RSS +MB", "RSS/samp", "beyond/samp");
+    std::printf("%10s %9s %8s %8s %9s %11s %9s %9s %10s\n", "points", "wall ms", "min ms", "max ms", "cpu ms",
+                "samples MB", "RSS +MB", "RSS/samp", "beyond/samp");
     for (int n : sizes) {
         fillDemoSeries(n);
         openOnce();  // warm-up: fonts, styles, plugins
@@ -224,9 +221,8 @@ int main(int argc, char** argv)
         const double held = 3.0 * 2.0 * n * sizeof(double);
         const double rss = median(growth);
         std::printf("%10d %9.1f %8.1f %8.1f %9.1f %11.1f %9.2f %9.4f %10.4f\n", n, median(ms),
-                    *std::min_element(ms.begin(), ms.end()),
-                    *std::max_element(ms.begin(), ms.end()), median(cpu), held / 1e6, rss / 1e6,
-                    rss / held, std::max(0.0, rss - fixed) / held);
+                    *std::min_element(ms.begin(), ms.end()), *std::max_element(ms.begin(), ms.end()), median(cpu),
+                    held / 1e6, rss / 1e6, rss / held, std::max(0.0, rss - fixed) / held);
         std::printf("%10s peak RSS while opening: +%.2f MB\n", "", median(peak) / 1e6);
     }
     std::printf("targets: <= 300 ms at 10,000,000 points; RSS increase <= 2x samples held\n");

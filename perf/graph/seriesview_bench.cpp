@@ -92,8 +92,7 @@ int main(int argc, char** argv)
         std::printf("statistics update, %d passes x 3 delays: %.2f us per pass on average, %.2f us per pass "
                     "over the last 1,000 (N = %d)\n",
                     passes, totalUs / passes, lastBlock.empty() ? 0.0 : lastBlock.back(), passes);
-        std::printf("summaries and outlier limits of all three on demand at N = %d: %.1f us\n", passes,
-                    onDemandUs);
+        std::printf("summaries and outlier limits of all three on demand at N = %d: %.1f us\n", passes, onDemandUs);
         std::printf("  src2rf mean %.3f sigma %.3f median %.3f p99 %.3f missing %d\n", sum[0].mean, sum[0].sigma,
                     sum[0].median, sum[0].p99, sum[0].missing);
     }

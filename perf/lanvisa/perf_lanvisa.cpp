@@ -15,8 +15,8 @@
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <netinet/in.h>
-#include <sched.h>
 #include <netinet/tcp.h>
+#include <sched.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -62,7 +62,10 @@ struct Contenders
     };
     std::vector<Entry> entries;
 
-    void add(const std::string &name, std::function<bool()> run) { entries.push_back({name, std::move(run), {}, false}); }
+    void add(const std::string& name, std::function<bool()> run)
+    {
+        entries.push_back({name, std::move(run), {}, false});
+    }
     /// Each turn runs a way `perTurn` times in a row (a short query's time
     /// depends on whether the threads involved were just awake).
     void runRounds(int rounds, int perTurn = 1)
@@ -74,7 +77,7 @@ struct Contenders
         for (int r = 0; r < rounds; ++r) {
             std::shuffle(order.begin(), order.end(), shuffler);
             for (size_t k : order) {
-                Entry &e = entries[k];
+                Entry& e = entries[k];
                 for (int i = 0; i < perTurn && !e.failed; ++i) {
                     const auto t0 = Clock::now();
                     if (!e.run()) {
@@ -92,12 +95,12 @@ struct Contenders
 };
 
 /// Binds every thread of this process, the bench's included, to `cpus`.
-void bindAllThreads(const cpu_set_t &cpus)
+void bindAllThreads(const cpu_set_t& cpus)
 {
-    DIR *tasks = opendir("/proc/self/task");
+    DIR* tasks = opendir("/proc/self/task");
     if (!tasks)
         return;
-    while (const dirent *t = readdir(tasks)) {
+    while (const dirent* t = readdir(tasks)) {
         const pid_t tid = static_cast<pid_t>(std::atoi(t->d_name));
         if (tid > 0)
             sched_setaffinity(tid, sizeof cpus, &cpus);
@@ -138,22 +141,22 @@ private:
 class PlainSocket
 {
 public:
-    PlainSocket(const std::string &host, uint16_t port)
+    PlainSocket(const std::string& host, uint16_t port)
     {
         m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_port = htons(port);
         inet_pton(AF_INET, host.c_str(), &a.sin_addr);
-        if (::connect(m_fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0)
+        if (::connect(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
             std::perror("connect");
         int one = 1;
         setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     }
     ~PlainSocket() { ::close(m_fd); }
-    bool send(const char *s) { return ::send(m_fd, s, strlen(s), MSG_NOSIGNAL) == ssize_t(strlen(s)); }
+    bool send(const char* s) { return ::send(m_fd, s, strlen(s), MSG_NOSIGNAL) == ssize_t(strlen(s)); }
     /// Reads a whole definite-length block reply into buf (header, data, LF).
-    bool readBlock(std::vector<char> &buf)
+    bool readBlock(std::vector<char>& buf)
     {
         size_t have = 0, need = 2;
         while (have < need) {
@@ -169,7 +172,7 @@ public:
         }
         return true;
     }
-    bool readLine(std::vector<char> &buf)
+    bool readLine(std::vector<char>& buf)
     {
         size_t have = 0;
         while (have == 0 || buf[have - 1] != '\n') {
@@ -185,13 +188,13 @@ private:
     int m_fd = -1;
 };
 
-bool queryOk(ViSession vi, const std::string &cmd)
+bool queryOk(ViSession vi, const std::string& cmd)
 {
     std::vector<char> buf(20000, 0);
     return viQueryf(vi, cmd.c_str(), "%20000c", buf.data()) == VI_SUCCESS && std::strcmp(buf.data(), "1\n") == 0;
 }
 
-bool libReadBlock(ViSession vi, std::vector<unsigned char> &buf)
+bool libReadBlock(ViSession vi, std::vector<unsigned char>& buf)
 {
     if (viWrite(vi, reinterpret_cast<ViConstBuf>(kBlockCommand), sizeof kBlockCommand - 1, VI_NULL) != VI_SUCCESS)
         return false;
@@ -200,12 +203,12 @@ bool libReadBlock(ViSession vi, std::vector<unsigned char> &buf)
 }
 
 /// The program's transfer: "#n", the digits, then viReadToFile of L + 10.
-bool libReadBlockToFile(ViSession vi, const std::string &path)
+bool libReadBlockToFile(ViSession vi, const std::string& path)
 {
     struct RemoveAfter
     {
-        const std::string &path;
-        ~RemoveAfter() { ::unlink(path.c_str()); } // as the program does after every transfer
+        const std::string& path;
+        ~RemoveAfter() { ::unlink(path.c_str()); }  // as the program does after every transfer
     } removeAfter{path};
     if (viWrite(vi, reinterpret_cast<ViConstBuf>(kBlockCommand), sizeof kBlockCommand - 1, VI_NULL) != VI_SUCCESS)
         return false;
@@ -217,15 +220,15 @@ bool libReadBlockToFile(ViSession vi, const std::string &path)
     if (viRead(vi, h, digits, &got) < VI_SUCCESS)
         return false;
     h[digits] = 0;
-    const unsigned long length = std::strtoul(reinterpret_cast<char *>(h), nullptr, 10);
+    const unsigned long length = std::strtoul(reinterpret_cast<char*>(h), nullptr, 10);
     return viReadToFile(vi, path.c_str(), static_cast<ViUInt32>(length + 10), &got) >= VI_SUCCESS;
 }
 
-double pyvisaMs(const std::string &resource, const char *mode, const char *command, int reps)
+double pyvisaMs(const std::string& resource, const char* mode, const char* command, int reps)
 {
-    const std::string cmd = std::string(QUARNEL_PYTHON) + " " + QUARNEL_PYVISA_PERF_SCRIPT + " '" + resource + "' " +
-                            mode + " '" + command + "' " + std::to_string(reps);
-    FILE *p = popen(cmd.c_str(), "r");
+    const std::string cmd = std::string(QUARNEL_PYTHON) + " " + QUARNEL_PYVISA_PERF_SCRIPT + " '" + resource + "' "
+                            + mode + " '" + command + "' " + std::to_string(reps);
+    FILE* p = popen(cmd.c_str(), "r");
     if (!p)
         return -1.0;
     char line[64] = {};
@@ -233,7 +236,7 @@ double pyvisaMs(const std::string &resource, const char *mode, const char *comma
     return (pclose(p) == 0 && ok) ? std::atof(line) : -1.0;
 }
 
-void printRow(const char *what, double ms, double plainMs, size_t bytes)
+void printRow(const char* what, double ms, double plainMs, size_t bytes)
 {
     if (ms < 0) {
         std::printf("  %-34s %12s\n", what, "n/a");
@@ -250,9 +253,9 @@ void printRow(const char *what, double ms, double plainMs, size_t bytes)
     std::printf("\n");
 }
 
-} // namespace
+}  // namespace
 
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
     bool quick = false, pyvisa = true;
     for (int i = 1; i < argc; ++i) {
@@ -270,9 +273,9 @@ int main(int argc, char **argv)
     const b::Instrument os = b::Instrument::Oscilloscope;
     ViSession rm = VI_NULL, vxi = VI_NULL, sock = VI_NULL, hislip = VI_NULL;
     viOpenDefaultRM(&rm);
-    if (viOpen(rm, bench.resourceString(os).c_str(), VI_NO_LOCK, kTimeoutMs, &vxi) != VI_SUCCESS ||
-        viOpen(rm, bench.socketResourceString(os).c_str(), VI_NO_LOCK, kTimeoutMs, &sock) != VI_SUCCESS ||
-        viOpen(rm, bench.hislipResourceString(os).c_str(), VI_NO_LOCK, kTimeoutMs, &hislip) != VI_SUCCESS) {
+    if (viOpen(rm, bench.resourceString(os).c_str(), VI_NO_LOCK, kTimeoutMs, &vxi) != VI_SUCCESS
+        || viOpen(rm, bench.socketResourceString(os).c_str(), VI_NO_LOCK, kTimeoutMs, &sock) != VI_SUCCESS
+        || viOpen(rm, bench.hislipResourceString(os).c_str(), VI_NO_LOCK, kTimeoutMs, &hislip) != VI_SUCCESS) {
         std::fprintf(stderr, "cannot open the bench's oscilloscope\n");
         return 1;
     }
@@ -281,7 +284,7 @@ int main(int argc, char **argv)
     PlainSocket plain(bench.address(os), bench.options().rawPort);
     // The program parks a trace under $XDG_RUNTIME_DIR when it has one, else
     // in the temporary folder.
-    const char *runtime = std::getenv("XDG_RUNTIME_DIR");
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     const std::string folder = runtime && *runtime && ::access(runtime, W_OK) == 0 ? runtime : "/tmp";
     const std::string file = folder + "/perf_lanvisa_" + std::to_string(::getpid()) + ".bin";
 
@@ -291,8 +294,8 @@ int main(int argc, char **argv)
         const bool large = points == kLargePoints;
         const int reps = large ? (quick ? 3 : 15) : (quick ? 20 : 200);
         const int pyReps = large ? (quick ? 1 : 3) : (quick ? 5 : 50);
-        if (!queryOk(vxi, "INIT:CONT OFF;*OPC?\n") || !queryOk(vxi, "ACQ:POIN " + std::to_string(points) + ";*OPC?\n") ||
-            !queryOk(vxi, "FORM REAL,32;*OPC?\n") || !queryOk(vxi, "*TRG;*OPC?\n")) {
+        if (!queryOk(vxi, "INIT:CONT OFF;*OPC?\n") || !queryOk(vxi, "ACQ:POIN " + std::to_string(points) + ";*OPC?\n")
+            || !queryOk(vxi, "FORM REAL,32;*OPC?\n") || !queryOk(vxi, "*TRG;*OPC?\n")) {
             std::fprintf(stderr, "acquisition set-up failed\n");
             return 1;
         }
@@ -344,7 +347,7 @@ int main(int argc, char **argv)
         fileWays.add("lanvisa SOCKET program way (file)", [&] { return libReadBlockToFile(sock, file); });
         fileWays.add("lanvisa VXI-11 program way (file)", [&] { return libReadBlockToFile(vxi, file); });
         fileWays.add("lanvisa HiSLIP program way (file)", [&] { return libReadBlockToFile(hislip, file); });
-        for (Contenders *c : {&ways, &fileWays}) {
+        for (Contenders* c : {&ways, &fileWays}) {
             if (large)
                 c->runRounds(reps);
             else
@@ -358,7 +361,7 @@ int main(int argc, char **argv)
             printRow(ways.entries[i].name.c_str(), ways.medianMs(i), plainMs, bytes);
         if (!large && oneCore.available()) {
             Contenders pinned = ways;
-            for (auto &e : pinned.entries)
+            for (auto& e : pinned.entries)
                 e.ms.clear();
             oneCore.enter();
             pinned.runRounds(reps / 10, 10);
@@ -406,8 +409,7 @@ int main(int argc, char **argv)
     if (pyvisa) {
         printRow("pyvisa-py SOCKET query", pyvisaMs(bench.socketResourceString(os), "query", "*OPC?", qReps / 10),
                  plainQ, 0);
-        printRow("pyvisa-py VXI-11 query", pyvisaMs(bench.resourceString(os), "query", "*OPC?", qReps / 10), plainQ,
-                 0);
+        printRow("pyvisa-py VXI-11 query", pyvisaMs(bench.resourceString(os), "query", "*OPC?", qReps / 10), plainQ, 0);
     }
     ::unlink(file.c_str());
     viClose(rm);

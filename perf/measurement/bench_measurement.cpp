@@ -41,7 +41,10 @@ using namespace measurement;
 
 namespace {
 
-double nowMs(const QElapsedTimer& t) { return t.nsecsElapsed() / 1e6; }
+double nowMs(const QElapsedTimer& t)
+{
+    return t.nsecsElapsed() / 1e6;
+}
 
 long statusKb(const char* key)
 {
@@ -57,8 +60,14 @@ long statusKb(const char* key)
     std::fclose(f);
     return v;
 }
-long rssKb() { return statusKb("VmRSS"); }
-long hwmKb() { return statusKb("VmHWM"); }
+long rssKb()
+{
+    return statusKb("VmRSS");
+}
+long hwmKb()
+{
+    return statusKb("VmHWM");
+}
 void resetPeak()
 {
     FILE* f = std::fopen("/proc/self/clear_refs", "w");
@@ -93,7 +102,7 @@ class MemoryHost : public SeriesHost
 public:
     QByteArray blocks[3];
     std::function<void(const SeriesProgress&)> onPass;
-    double readMs = 0.0;   // inside readTrace: transfer file round trip and conversion
+    double readMs = 0.0;  // inside readTrace: transfer file round trip and conversion
 
     CallResult command(Instrument, const QString&) override { return CallResult::success(); }
     CallResult queryInt(Instrument, const QString& q, int* v) override
@@ -116,7 +125,9 @@ public:
     }
     bool parkAndRead(const QString& q, QVector<double>* arr)
     {
-        const QByteArray& b = blocks[q.startsWith(QLatin1String("CHAN1")) ? 0 : q.startsWith(QLatin1String("CHAN2")) ? 2 : 1];
+        const QByteArray& b = blocks[q.startsWith(QLatin1String("CHAN1"))   ? 0
+                                     : q.startsWith(QLatin1String("CHAN2")) ? 2
+                                                                            : 1];
         const int n = block::lengthDigitCount(b.constData(), 2);
         quint32 declared = 0;
         if (n < 0 || !block::parseLength(b.constData() + 2, size_t(n), n, &declared))
@@ -408,8 +419,8 @@ int main(int argc, char** argv)
         if (big) {
             const WriteSpeeds w = writeSpeeds(dir, tr, 3);
             std::printf("  sequential write of %.0f MB, median of 3 alternating rounds:\n", 8.0 * 3 * n / 1e6);
-            std::printf("    plain write() loop (the disk)  %6.0f MB/s to cache, %6.0f MB/s with fsync\n",
-                        w.diskCached, w.diskSynced);
+            std::printf("    plain write() loop (the disk)  %6.0f MB/s to cache, %6.0f MB/s with fsync\n", w.diskCached,
+                        w.diskSynced);
             std::printf("    the pass's three trace files   %6.0f MB/s to cache, %6.0f MB/s with fsync"
                         "  (%.0f%% / %.0f%% of the disk)\n",
                         w.filesCached, w.filesSynced, 100 * w.filesCached / w.diskCached,
@@ -434,8 +445,8 @@ int main(int argc, char** argv)
         const double ms = seriesMsPerPass(host, tr, 10000, true, dir);
         const long end = rssKb();
         std::printf("\n10,000-pass series at 20,000 points, Save Data on (%.3f ms per pass):\n", ms);
-        std::printf("  resident: start %.1f MB, after 100 passes %.1f MB, max %.1f MB, end %.1f MB\n",
-                    start / 1024.0, at100 / 1024.0, maxRss / 1024.0, end / 1024.0);
+        std::printf("  resident: start %.1f MB, after 100 passes %.1f MB, max %.1f MB, end %.1f MB\n", start / 1024.0,
+                    at100 / 1024.0, maxRss / 1024.0, end / 1024.0);
         std::printf("  growth from pass 100 to the end: %.2f MB\n", (maxRss - at100) / 1024.0);
         clearFolder(dir);
     }

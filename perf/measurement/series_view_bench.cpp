@@ -170,7 +170,7 @@ int main(int argc, char** argv)
                 (sc - hc) / hc * 100.0);
     std::printf("fastest series: view shown %.0f ms, hidden %.0f ms: %+.1f %%\n",
                 *std::min_element(shown.begin(), shown.end()), *std::min_element(hidden.begin(), hidden.end()),
-                (*std::min_element(shown.begin(), shown.end()) / *std::min_element(hidden.begin(), hidden.end())
-                 - 1.0) * 100.0);
+                (*std::min_element(shown.begin(), shown.end()) / *std::min_element(hidden.begin(), hidden.end()) - 1.0)
+                    * 100.0);
     return 0;
 }

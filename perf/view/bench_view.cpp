@@ -15,8 +15,8 @@
 #include "plotnavigation.h"
 #include "reanalysis.h"
 #include "resultfiles.h"
-#include "storedseries.h"
 #include "stats.h"
+#include "storedseries.h"
 #include "viewerwindow.h"
 
 #include <QApplication>
@@ -35,7 +35,10 @@ using namespace view;
 
 namespace {
 
-double ms(const QElapsedTimer& t) { return t.nsecsElapsed() / 1e6; }
+double ms(const QElapsedTimer& t)
+{
+    return t.nsecsElapsed() / 1e6;
+}
 
 double median(std::vector<double> v)
 {
@@ -103,7 +106,8 @@ QString writeSeries(const QString& dir, const QString& stamp, int passes, int po
         record += measurement::recordRowText(row);
         const QVector<double>* src[3] = {&d1, &d2, &d3};
         for (int i = 0; i < 3; ++i)
-            if (!measurement::writeTraceFile(dir + "/" + measurement::traceFileName(stamp, k, kinds[i]), *src[i], points))
+            if (!measurement::writeTraceFile(dir + "/" + measurement::traceFileName(stamp, k, kinds[i]), *src[i],
+                                             points))
                 qFatal("cannot write trace files in %s", qPrintable(dir));
     }
     measurement::RecordOutliers none;
@@ -188,8 +192,8 @@ int main(int argc, char** argv)
         window.push_back(ms(clock));
         w.openPath(dir + "/2020-01-01_09-00-00_Results.txt");
     }
-    std::printf("open %d passes in the window (list, table, statistics, plots, paint): %.1f ms (target 1000)\n",
-                passes, median(window));
+    std::printf("open %d passes in the window (list, table, statistics, plots, paint): %.1f ms (target 1000)\n", passes,
+                median(window));
 
     // Showing another pass: load, both rules, curves, paint.
     for (const char* which : {"2020-01-01_10-00-00_", "2020-01-01_09-00-00_"}) {

@@ -27,8 +27,7 @@ private slots:
         QTest::newRow("lacking never-called viReadSTB")
             << QStringList{recVisaPath("viReadSTB")} << false << ": lacks viReadSTB";
         QTest::newRow("lacking viOpen") << QStringList{recVisaPath("viOpen")} << false << ": lacks viOpen";
-        QTest::newRow("absent") << QStringList{"/nonexistent/libnothing.so", "quarnel-no-such-visa"}
-                                << false
+        QTest::newRow("absent") << QStringList{"/nonexistent/libnothing.so", "quarnel-no-such-visa"} << false
                                 << "/nonexistent/libnothing.so: no such file\n"
                                    "libquarnel-no-such-visa.so in the system library path";
     }

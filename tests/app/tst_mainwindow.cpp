@@ -28,8 +28,8 @@ namespace {
 QString cfgPath()
 {
     const QString app = QFileInfo(QCoreApplication::applicationFilePath()).baseName();
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Tervane/" + app
-        + "/" + app + ".cfg";
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Tervane/" + app + "/" + app
+           + ".cfg";
 }
 
 int closes(ViSession vi)
@@ -102,13 +102,27 @@ private slots:
         QTest::addColumn<QString>("sa");
         QTest::addColumn<QString>("va");
         QTest::addColumn<bool>("enabled");
-        QTest::newRow("two ready, no hdmi") << false << "Ready" << "Ready" << "Init" << true;
-        QTest::newRow("sa not ready") << false << "Ready" << "Init" << "Ready" << false;
-        QTest::newRow("os not ready") << false << "Init" << "Ready" << "Ready" << false;
-        QTest::newRow("hdmi needs va") << true << "Ready" << "Ready" << "Init" << false;
-        QTest::newRow("hdmi all ready") << true << "Ready" << "Ready" << "Ready" << true;
-        QTest::newRow("wrong case") << false << "ready" << "Ready" << "Ready" << false;
-        QTest::newRow("wrong case va") << true << "Ready" << "Ready" << "READY" << false;
+        QTest::newRow("two ready, no hdmi") << false << "Ready"
+                                            << "Ready"
+                                            << "Init" << true;
+        QTest::newRow("sa not ready") << false << "Ready"
+                                      << "Init"
+                                      << "Ready" << false;
+        QTest::newRow("os not ready") << false << "Init"
+                                      << "Ready"
+                                      << "Ready" << false;
+        QTest::newRow("hdmi needs va") << true << "Ready"
+                                       << "Ready"
+                                       << "Init" << false;
+        QTest::newRow("hdmi all ready") << true << "Ready"
+                                        << "Ready"
+                                        << "Ready" << true;
+        QTest::newRow("wrong case") << false << "ready"
+                                    << "Ready"
+                                    << "Ready" << false;
+        QTest::newRow("wrong case va") << true << "Ready"
+                                       << "Ready"
+                                       << "READY" << false;
     }
     void undimStartTruthTable()
     {
@@ -144,13 +158,13 @@ private slots:
 
     void settingsSavedAtEndAndRestoredAtStart()
     {
-        const char* const edits[][3] = {  // control, typed, shown after the restart
-            {"OsIp", "TCPIP::10.0.0.1::INSTR", "TCPIP::10.0.0.1::INSTR"},
-            {"SaIp", "TCPIP::10.0.0.2::INSTR", "TCPIP::10.0.0.2::INSTR"},
-            {"VaIp", "TCPIP::10.0.0.3::INSTR", "TCPIP::10.0.0.3::INSTR"},
-            {"OsTrgLvl", "35e-3", "0.035"},
-            {"SaFrq", "5.2e9", "5.2e+09"},
-            {"VaThres", "not a number", "0"}};
+        const char* const edits[][3] = {// control, typed, shown after the restart
+                                        {"OsIp", "TCPIP::10.0.0.1::INSTR", "TCPIP::10.0.0.1::INSTR"},
+                                        {"SaIp", "TCPIP::10.0.0.2::INSTR", "TCPIP::10.0.0.2::INSTR"},
+                                        {"VaIp", "TCPIP::10.0.0.3::INSTR", "TCPIP::10.0.0.3::INSTR"},
+                                        {"OsTrgLvl", "35e-3", "0.035"},
+                                        {"SaFrq", "5.2e9", "5.2e+09"},
+                                        {"VaThres", "not a number", "0"}};
         // The check boxes in three rounds, so that no two share every state.
         for (int bit = 0; bit < 3; ++bit) {
             const auto ticked = [bit](int i) { return bool((i + 1) >> bit & 1); };
@@ -233,8 +247,8 @@ private slots:
             QCOMPARE(box.title, QString("VISA Error"));
             // Every place tried, in the message and on each Init button.
             for (const QString& text : {box.text, child<QPushButton>(&w, "VaInit")->toolTip()})
-                for (const char* tried : {"/nonexistent/libvisa-none.so: no such file",
-                                          "libquarnel-no-visa.so in the system library path"})
+                for (const char* tried :
+                     {"/nonexistent/libvisa-none.so: no such file", "libquarnel-no-visa.so in the system library path"})
                     QVERIFY2(text.contains(tried), qPrintable(text));
             QVERIFY(box.text.startsWith("The VISA Library could not be loaded.\n"));
             QCOMPARE(child<QLineEdit>(&w, "SaFrq")->text(), QString("5.192e+09"));  // settings still loaded
@@ -260,11 +274,21 @@ private slots:
         QTest::addColumn<QString>("field");
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("level") << "OsTrgLvl" << "-35e-3x" << "-35e-3";
-        QTest::newRow("frequency") << "SaFrq" << "5.2E+09 Hz" << "5.2E+09";
-        QTest::newRow("no decimal comma") << "SaFrq" << "5,2e9" << "52e9";
-        QTest::newRow("threshold") << "VaThres" << "nan" << "";
-        QTest::newRow("count") << "MeasCnt" << "-1.5e3" << "153";
+        QTest::newRow("level") << "OsTrgLvl"
+                               << "-35e-3x"
+                               << "-35e-3";
+        QTest::newRow("frequency") << "SaFrq"
+                                   << "5.2E+09 Hz"
+                                   << "5.2E+09";
+        QTest::newRow("no decimal comma") << "SaFrq"
+                                          << "5,2e9"
+                                          << "52e9";
+        QTest::newRow("threshold") << "VaThres"
+                                   << "nan"
+                                   << "";
+        QTest::newRow("count") << "MeasCnt"
+                               << "-1.5e3"
+                               << "153";
     }
     void numericFieldsTakeOnlyNumbers()
     {
@@ -283,9 +307,12 @@ private slots:
     {
         QTest::addColumn<QString>("count");
         QTest::addColumn<QString>("message");
-        QTest::newRow("empty") << "" << "No measurement count is given: enter a number from 1 to 100000.";
-        QTest::newRow("zero") << "0" << "A measurement count of 0 runs no measurement: enter a number from 1 to 100000.";
-        QTest::newRow("too many, refused as before") << "100001" << "The measurement count 100001 is too large";
+        QTest::newRow("empty") << ""
+                               << "No measurement count is given: enter a number from 1 to 100000.";
+        QTest::newRow("zero") << "0"
+                              << "A measurement count of 0 runs no measurement: enter a number from 1 to 100000.";
+        QTest::newRow("too many, refused as before") << "100001"
+                                                     << "The measurement count 100001 is too large";
     }
     void countThatRunsNothingIsTurnedBack()
     {
@@ -306,12 +333,16 @@ private slots:
     {
         QTest::addColumn<QString>("location");
         QTest::addColumn<QString>("dir");
-        QTest::newRow("linux") << "/home/op/.local/share/quarnel" << "/home/op/.local/share/Tervane/quarnel";
+        QTest::newRow("linux") << "/home/op/.local/share/quarnel"
+                               << "/home/op/.local/share/Tervane/quarnel";
         QTest::newRow("backslashes") << "C:\\Users\\op\\AppData\\Local\\tool"
                                      << "C:/Users/op/AppData/Local/Tervane/tool";
-        QTest::newRow("mixed") << "C:\\Users/op\\x" << "C:/Users/op/Tervane/x";
-        QTest::newRow("empty") << "" << "Tervane/";
-        QTest::newRow("trailing slash keeps the empty part") << "/a/b/" << "/a/b/Tervane/";
+        QTest::newRow("mixed") << "C:\\Users/op\\x"
+                               << "C:/Users/op/Tervane/x";
+        QTest::newRow("empty") << ""
+                               << "Tervane/";
+        QTest::newRow("trailing slash keeps the empty part") << "/a/b/"
+                                                             << "/a/b/Tervane/";
     }
     void dataDirRule()
     {

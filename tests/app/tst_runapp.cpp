@@ -46,7 +46,7 @@ int main(int argc, char** argv)
     const int rc = runQuarnel(argc, argv);
     const QString cfg = QString::fromLocal8Bit(qgetenv("XDG_DATA_HOME")) + "/Tervane/tst_runapp/tst_runapp.cfg";
     const bool saved = QFile::exists(cfg);
-    std::printf("exit %d, window shown %d, app alive at window death %d, settings saved %d\n", rc,
-                g_windowSeen, g_appAliveAtWindowDeath, saved);
+    std::printf("exit %d, window shown %d, app alive at window death %d, settings saved %d\n", rc, g_windowSeen,
+                g_appAliveAtWindowDeath, saved);
     return (rc == 0 && g_windowSeen && g_appAliveAtWindowDeath && saved) ? 0 : 1;
 }

@@ -30,7 +30,7 @@ private slots:
     void texts_data()
     {
         QTest::addColumn<bool>("mainWindow");
-        QTest::addColumn<QString>("font");  // empty: the chosen one
+        QTest::addColumn<QString>("font");         // empty: the chosen one
         QTest::addColumn<QStringList>("clipped");  // among those cut off
         QTest::newRow("main window") << true << QString() << QStringList();
         QTest::newRow("result dialog") << false << QString() << QStringList();

@@ -12,7 +12,7 @@
 
 using namespace quarnel::bench;
 
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
     if (argc < 3) {
         std::fprintf(stderr, "usage: bench_trace_dump SEED INSTRUMENT:MESSAGE...\n");
@@ -32,7 +32,7 @@ int main(int argc, char **argv)
             return 2;
         }
         std::string message = arg.substr(colon + 1) + "\n";
-        LinkState &link = links[static_cast<int>(instrument)];
+        LinkState& link = links[static_cast<int>(instrument)];
         core.feed(instrument, link, message.data(), message.size(), true, Transport::Vxi11, 1, 1);
         reply = link.reply.data ? *link.reply.data : std::string();
         link.reply.clear();
@@ -43,7 +43,7 @@ int main(int argc, char **argv)
     }
     size_t digits = static_cast<size_t>(reply[1] - '0');
     size_t length = std::strtoul(reply.substr(2, digits).c_str(), nullptr, 10);
-    const unsigned char *d = reinterpret_cast<const unsigned char *>(reply.data()) + 2 + digits;
+    const unsigned char* d = reinterpret_cast<const unsigned char*>(reply.data()) + 2 + digits;
     for (size_t k = 0; k + 4 <= length; k += 4) {
         uint32_t bits = d[k] | (d[k + 1] << 8) | (d[k + 2] << 16) | (static_cast<uint32_t>(d[k + 3]) << 24);
         float v;

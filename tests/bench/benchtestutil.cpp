@@ -18,7 +18,7 @@ namespace p = quarnel::protocol;
 
 namespace benchtest {
 
-std::string Talker::ask(const std::string &message)
+std::string Talker::ask(const std::string& message)
 {
     core.feed(instrument, link, message.data(), message.size(), true, Transport::Vxi11, 1, 1);
     std::string reply = link.reply.data ? *link.reply.data : std::string();
@@ -26,7 +26,7 @@ std::string Talker::ask(const std::string &message)
     return reply;
 }
 
-bool decodeBlock(const std::string &reply, std::vector<float> &values)
+bool decodeBlock(const std::string& reply, std::vector<float>& values)
 {
     values.clear();
     if (reply.size() < 3 || reply[0] != '#' || reply[1] < '1' || reply[1] > '9')
@@ -38,9 +38,10 @@ bool decodeBlock(const std::string &reply, std::vector<float> &values)
     if (reply.size() != 2 + n + length + 1 || reply.back() != '\n')
         return false;
     values.resize(length / 4);
-    const unsigned char *d = reinterpret_cast<const unsigned char *>(reply.data()) + 2 + n;
+    const unsigned char* d = reinterpret_cast<const unsigned char*>(reply.data()) + 2 + n;
     for (size_t i = 0; i < values.size(); ++i) {
-        uint32_t bits = d[4 * i] | (d[4 * i + 1] << 8) | (d[4 * i + 2] << 16) | (static_cast<uint32_t>(d[4 * i + 3]) << 24);
+        uint32_t bits =
+            d[4 * i] | (d[4 * i + 1] << 8) | (d[4 * i + 2] << 16) | (static_cast<uint32_t>(d[4 * i + 3]) << 24);
         std::memcpy(&values[i], &bits, 4);
     }
     return true;
@@ -50,11 +51,11 @@ namespace {
 
 // The queries of a set-up of the program, in order, as an instrument
 // identifying itself as the bench does by default receives them.
-std::vector<std::string> queriesOf(const setup::Sequence &seq)
+std::vector<std::string> queriesOf(const setup::Sequence& seq)
 {
     const QString identity = QString::fromStdString(Options().analyzerIdentity);
     std::vector<std::string> out;
-    setup::run(seq, [&](const setup::Step *step, QString *reply) -> ViStatus {
+    setup::run(seq, [&](const setup::Step* step, QString* reply) -> ViStatus {
         if (step && step->kind == setup::StepKind::Query) {
             out.push_back(step->command.toStdString());
             if (step->identifies)
@@ -65,7 +66,7 @@ std::vector<std::string> queriesOf(const setup::Sequence &seq)
     return out;
 }
 
-} // namespace
+}  // namespace
 
 std::vector<std::string> scopeSetup(int family, bool ifDemod)
 {
@@ -95,7 +96,7 @@ std::vector<std::string> videoSetup()
 
 // ---- VXI-11 client ------------------------------------------------------------------------
 
-int connectTcp(const std::string &address, uint16_t port)
+int connectTcp(const std::string& address, uint16_t port)
 {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a;
@@ -103,7 +104,7 @@ int connectTcp(const std::string &address, uint16_t port)
     a.sin_family = AF_INET;
     a.sin_port = htons(port);
     inet_pton(AF_INET, address.c_str(), &a.sin_addr);
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) < 0) {
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) < 0) {
         ::close(fd);
         return -1;
     }
@@ -112,7 +113,7 @@ int connectTcp(const std::string &address, uint16_t port)
     return fd;
 }
 
-bool readUntil(int fd, std::string &out, char terminator, int timeoutMs)
+bool readUntil(int fd, std::string& out, char terminator, int timeoutMs)
 {
     for (;;) {
         pollfd pfd{fd, POLLIN, 0};
@@ -128,7 +129,7 @@ bool readUntil(int fd, std::string &out, char terminator, int timeoutMs)
     }
 }
 
-static bool recvRecord(int fd, std::vector<uint8_t> &record, int timeoutMs)
+static bool recvRecord(int fd, std::vector<uint8_t>& record, int timeoutMs)
 {
     p::RecordAssembler assembler(64u << 20);
     uint8_t buf[4096];
@@ -151,7 +152,10 @@ static bool recvRecord(int fd, std::vector<uint8_t> &record, int timeoutMs)
     }
 }
 
-Vxi11Client::~Vxi11Client() { close(); }
+Vxi11Client::~Vxi11Client()
+{
+    close();
+}
 
 void Vxi11Client::close()
 {
@@ -160,7 +164,7 @@ void Vxi11Client::close()
     m_fd = -1;
 }
 
-uint32_t Vxi11Client::getPort(const std::string &address, uint16_t pmapPort, uint32_t program)
+uint32_t Vxi11Client::getPort(const std::string& address, uint16_t pmapPort, uint32_t program)
 {
     int fd = connectTcp(address, pmapPort);
     if (fd < 0)
@@ -181,13 +185,13 @@ uint32_t Vxi11Client::getPort(const std::string &address, uint16_t pmapPort, uin
     return port;
 }
 
-bool Vxi11Client::connect(const std::string &address, uint16_t port)
+bool Vxi11Client::connect(const std::string& address, uint16_t port)
 {
     m_fd = connectTcp(address, port);
     return m_fd >= 0;
 }
 
-std::vector<uint8_t> Vxi11Client::call(uint32_t proc, const std::vector<uint8_t> &args, bool &ok, int timeoutMs)
+std::vector<uint8_t> Vxi11Client::call(uint32_t proc, const std::vector<uint8_t>& args, bool& ok, int timeoutMs)
 {
     ok = false;
     p::XdrWriter w = p::XdrWriter::forRecord();
@@ -211,7 +215,7 @@ std::vector<uint8_t> Vxi11Client::call(uint32_t proc, const std::vector<uint8_t>
 // One call whose reply decodes as `resp`; false on connection loss, time-out
 // or a reply that does not decode.
 template <class Parms, class Resp>
-static bool rpc(Vxi11Client &client, uint32_t proc, const Parms &parms, Resp &resp, int timeoutMs = 5000)
+static bool rpc(Vxi11Client& client, uint32_t proc, const Parms& parms, Resp& resp, int timeoutMs = 5000)
 {
     p::XdrWriter w;
     p::encode(w, parms);
@@ -222,12 +226,12 @@ static bool rpc(Vxi11Client &client, uint32_t proc, const Parms &parms, Resp &re
 }
 
 template <class Parms, class Resp>
-static bool rpc(Vxi11Client &client, p::CoreProc proc, const Parms &parms, Resp &resp, int timeoutMs = 5000)
+static bool rpc(Vxi11Client& client, p::CoreProc proc, const Parms& parms, Resp& resp, int timeoutMs = 5000)
 {
     return rpc(client, static_cast<uint32_t>(proc), parms, resp, timeoutMs);
 }
 
-int32_t Vxi11Client::createLink(const std::string &device)
+int32_t Vxi11Client::createLink(const std::string& device)
 {
     p::CreateLinkParms parms;
     parms.clientId = 42;
@@ -239,19 +243,19 @@ int32_t Vxi11Client::createLink(const std::string &device)
     return resp.error;
 }
 
-int32_t Vxi11Client::write(const std::string &data, int32_t flags, uint32_t ioTimeout)
+int32_t Vxi11Client::write(const std::string& data, int32_t flags, uint32_t ioTimeout)
 {
     p::DeviceWriteParms parms;
     parms.lid = m_lid;
     parms.ioTimeout = ioTimeout;
     parms.flags = flags;
-    parms.data = p::ByteView(reinterpret_cast<const uint8_t *>(data.data()), data.size());
+    parms.data = p::ByteView(reinterpret_cast<const uint8_t*>(data.data()), data.size());
     p::DeviceWriteResp resp;
     return rpc(*this, p::CoreProc::DeviceWrite, parms, resp) ? resp.error : -1;
 }
 
-int32_t Vxi11Client::read(std::string &data, int32_t &reason, uint32_t requestSize, uint32_t ioTimeout,
-                          int32_t flags, uint8_t termChar)
+int32_t Vxi11Client::read(std::string& data, int32_t& reason, uint32_t requestSize, uint32_t ioTimeout, int32_t flags,
+                          uint8_t termChar)
 {
     p::DeviceReadParms parms;
     parms.lid = m_lid;
@@ -263,18 +267,18 @@ int32_t Vxi11Client::read(std::string &data, int32_t &reason, uint32_t requestSi
     p::encode(w, parms);
     bool ok;
     // The reply's data points into the body.
-    const std::vector<uint8_t> body = call(static_cast<uint32_t>(p::CoreProc::DeviceRead), w.take(), ok,
-                                           static_cast<int>(ioTimeout) + 2000);
+    const std::vector<uint8_t> body =
+        call(static_cast<uint32_t>(p::CoreProc::DeviceRead), w.take(), ok, static_cast<int>(ioTimeout) + 2000);
     p::XdrReader r(body.data(), body.size());
     p::DeviceReadResp resp;
     if (!ok || !p::decode(r, resp))
         return -1;
-    data.assign(reinterpret_cast<const char *>(resp.data.data), resp.data.size);
+    data.assign(reinterpret_cast<const char*>(resp.data.data), resp.data.size);
     reason = resp.reason;
     return resp.error;
 }
 
-int32_t Vxi11Client::readAll(std::string &data, uint32_t ioTimeout)
+int32_t Vxi11Client::readAll(std::string& data, uint32_t ioTimeout)
 {
     data.clear();
     for (;;) {
@@ -289,7 +293,7 @@ int32_t Vxi11Client::readAll(std::string &data, uint32_t ioTimeout)
     }
 }
 
-int32_t Vxi11Client::generic(uint32_t proc, uint8_t *stb)
+int32_t Vxi11Client::generic(uint32_t proc, uint8_t* stb)
 {
     p::DeviceGenericParms parms;
     parms.lid = m_lid;
@@ -312,4 +316,4 @@ int32_t Vxi11Client::destroyLink()
     return rpc(*this, p::CoreProc::DestroyLink, p::DeviceLink{m_lid}, resp) ? resp.error : -1;
 }
 
-} // namespace benchtest
+}  // namespace benchtest

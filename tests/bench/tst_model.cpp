@@ -24,9 +24,9 @@ struct Rig
     {
     }
 
-    void expectAccepted(Talker &t, const std::vector<std::string> &sequence)
+    void expectAccepted(Talker& t, const std::vector<std::string>& sequence)
     {
-        for (const std::string &cmd : sequence) {
+        for (const std::string& cmd : sequence) {
             std::string reply = t.ask(cmd);
             if (cmd.find("?") != std::string::npos) {
                 ASSERT_GE(reply.size(), 2u) << cmd;
@@ -46,7 +46,7 @@ struct Rig
     }
 
     /// One pass as the program runs it; returns d1, d2 (raw), d3.
-    void pass(int family, bool ifDemod, std::vector<float> &d1, std::vector<float> &d2, std::vector<float> &d3)
+    void pass(int family, bool ifDemod, std::vector<float>& d1, std::vector<float>& d2, std::vector<float>& d3)
     {
         EXPECT_EQ("1\n", sa.ask("INIT:CONT OFF;*OPC?\n"));
         if (family == 0) {
@@ -73,13 +73,13 @@ struct Rig
     }
 };
 
-GroundTruth last(Core &core)
+GroundTruth last(Core& core)
 {
     auto all = core.truth();
     return all.empty() ? GroundTruth() : all.back();
 }
 
-} // namespace
+}  // namespace
 
 TEST(BenchModel, DelaysFollowTheirDistribution)
 {
@@ -100,7 +100,7 @@ TEST(BenchModel, DelaysFollowTheirDistribution)
     double mean = sum / n, sd = std::sqrt(sumSq / n - mean * mean);
     EXPECT_NEAR(120.0, mean, 2.0);
     EXPECT_NEAR(10.0, sd, 1.5);
-    EXPECT_GE(mn, 90.0 - 1e-9); // clipped at three standard deviations
+    EXPECT_GE(mn, 90.0 - 1e-9);  // clipped at three standard deviations
     EXPECT_LE(mx, 150.0 + 1e-9);
 }
 
@@ -171,7 +171,7 @@ TEST(BenchModel, AnalyzerSweepsOnlyWhenArmed)
     rig.sa.ask("INIT:CONT OFF;*OPC?\n");
     rig.scope.ask("*TRG\n");
     EXPECT_TRUE(last(rig.core).analyzerSwept);
-    rig.scope.ask("*TRG\n"); // single sweep already taken
+    rig.scope.ask("*TRG\n");  // single sweep already taken
     EXPECT_FALSE(last(rig.core).analyzerSwept);
     rig.sa.ask("INIT:CONT ON\n");
     rig.scope.ask("*TRG\n");
@@ -249,8 +249,8 @@ TEST(BenchFaults, MessageFaultsOnTheEngines)
     noReply.match = "*trg";
     rig.core.faults.add(noReply);
     EXPECT_EQ("", rig.scope.ask("*TRG;*OPC?\n"));
-    EXPECT_TRUE(rig.core.truth().empty()); // not executed
-    EXPECT_EQ("1\n", rig.scope.ask("*TRG;*OPC?\n")); // count 1: only the first
+    EXPECT_TRUE(rig.core.truth().empty());            // not executed
+    EXPECT_EQ("1\n", rig.scope.ask("*TRG;*OPC?\n"));  // count 1: only the first
 
     Fault error;
     error.kind = FaultKind::CommandError;
@@ -283,7 +283,7 @@ TEST(BenchFaults, MessageFaultsOnTheEngines)
     rig.core.faults.add(block);
     rig.scope.ask("FORM REAL,32\n");
     EXPECT_EQ('#', rig.scope.ask("CHAN1:DATA?\n")[0]);
-    EXPECT_EQ('#', rig.scope.ask("CHAN2:DATA?\n")[0]); // skipped once
+    EXPECT_EQ('#', rig.scope.ask("CHAN2:DATA?\n")[0]);  // skipped once
     EXPECT_NE('#', rig.scope.ask("CHAN2:DATA?\n")[0]);
     EXPECT_EQ('#', rig.scope.ask("CHAN2:DATA?\n")[0]);
 }
@@ -306,7 +306,8 @@ TEST(BenchFaults, SyntaxOfTheCommandLine)
     EXPECT_EQ("0\n", f.text);
     ASSERT_TRUE(parseFault("scope:startlevel:count=3:level=-0.2", f, &error));
     EXPECT_DOUBLE_EQ(-0.2, f.level);
-    for (const char *bad : {"scope", "printer:noreply", "scope:explode", "scope:slow:delay=soon", "scope:block:block=odd"})
+    for (const char* bad :
+         {"scope", "printer:noreply", "scope:explode", "scope:slow:delay=soon", "scope:block:block=odd"})
         EXPECT_FALSE(parseFault(bad, f, &error)) << bad;
     EXPECT_NE(std::string::npos, error.find("odd"));
 }

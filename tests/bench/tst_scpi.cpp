@@ -39,7 +39,7 @@ TEST(Scpi, UnitsHeadersAndParameters)
 
 TEST(Scpi, PatternsShortLongOptionalSuffix)
 {
-    auto nodes = [](const std::string &text) {
+    auto nodes = [](const std::string& text) {
         ProgramUnit u;
         EXPECT_EQ(0, parseUnit(text, u));
         return u.nodes;
@@ -49,8 +49,8 @@ TEST(Scpi, PatternsShortLongOptionalSuffix)
     EXPECT_TRUE(p.match(nodes("FREQ:CENT 1"), sfx));
     EXPECT_TRUE(p.match(nodes("sense:frequency:center 1"), sfx));
     EXPECT_TRUE(p.match(nodes("Sens:Freq:Cent 1"), sfx));
-    EXPECT_FALSE(p.match(nodes("FREQU:CENT 1"), sfx)); // neither short nor long
-    EXPECT_FALSE(p.match(nodes("FREQ2:CENT 1"), sfx)); // no suffix allowed there
+    EXPECT_FALSE(p.match(nodes("FREQU:CENT 1"), sfx));  // neither short nor long
+    EXPECT_FALSE(p.match(nodes("FREQ2:CENT 1"), sfx));  // no suffix allowed there
     Pattern q("TRIGger#:LEVel#[:VALue]");
     ASSERT_TRUE(q.match(nodes("TRIG1:LEV1 0.035"), sfx));
     EXPECT_EQ((std::vector<int>{1, 1}), sfx);
@@ -65,16 +65,16 @@ TEST(Scpi, Numbers)
 {
     double v;
     int special;
-    const std::pair<const char *, double> good[] = {{"5.192e+09", 5.192e9}, {"100e-3", 0.1}, {"-0.6", -0.6},
-                                                     {".5E3", 500},          {"50 MHz", 50e6}, {"20ms", 0.02}};
-    for (const auto &g : good) {
+    const std::pair<const char*, double> good[] = {{"5.192e+09", 5.192e9}, {"100e-3", 0.1},  {"-0.6", -0.6},
+                                                   {".5E3", 500},          {"50 MHz", 50e6}, {"20ms", 0.02}};
+    for (const auto& g : good) {
         ASSERT_TRUE(parseNumber(g.first, v)) << g.first;
         EXPECT_DOUBLE_EQ(g.second, v) << g.first;
     }
     ASSERT_TRUE(parseNumber("MAX", v, &special));
     EXPECT_EQ(2, special);
     // MAX only where the caller allows it.
-    for (const char *bad : {"MAX", "nan", "inf", "0x10", "1e999", "", "1.2.3"})
+    for (const char* bad : {"MAX", "nan", "inf", "0x10", "1e999", "", "1.2.3"})
         EXPECT_FALSE(parseNumber(bad, v)) << bad;
     bool b;
     ASSERT_TRUE(parseBoolean("on", b));
@@ -89,7 +89,7 @@ TEST(Scpi, ErrorQueueAndCommonCommands)
     Core core{Options()};
     Talker t(core, Instrument::Oscilloscope);
     EXPECT_EQ("0,\"No error\"\n", t.ask("SYST:ERR?\n"));
-    EXPECT_EQ("128\n", t.ask("*ESR?\n")); // power-on
+    EXPECT_EQ("128\n", t.ask("*ESR?\n"));  // power-on
     // An unknown header queues -113 and ends the message: *OPC? stays unanswered.
     EXPECT_EQ("", t.ask("FOO:BAR 1;*OPC?\n"));
     // An execution error costs only its own unit.
@@ -97,7 +97,7 @@ TEST(Scpi, ErrorQueueAndCommonCommands)
     EXPECT_EQ("-113,\"Undefined header;FOO:BAR 1\"\n", t.ask("SYST:ERR?\n"));
     EXPECT_EQ("-222,\"Data out of range;CHAN1:POS 99\"\n", t.ask("syst:err:next?\n"));
     EXPECT_EQ("0,\"No error\"\n", t.ask("SYST:ERR?\n"));
-    EXPECT_EQ("48\n", t.ask("*ESR?\n")); // CME + EXE
+    EXPECT_EQ("48\n", t.ask("*ESR?\n"));  // CME + EXE
     EXPECT_EQ("0\n", t.ask("*ESR?\n"));
     // Several queries in one message answer in one reply.
     EXPECT_EQ("1;0,\"No error\";1\n", t.ask("*OPC?;SYST:ERR?;*OPC?\n"));
@@ -146,13 +146,13 @@ TEST(Scpi, MessagesEndAtLineFeedOrEnd)
     // The log holds every message exactly as received.
     auto log = core.logOf(Instrument::VideoAnalyzer);
     std::vector<std::string> texts;
-    for (const auto &e : log)
+    for (const auto& e : log)
         texts.push_back(e.text);
     EXPECT_EQ((std::vector<std::string>{"*OPC?\n", "SYST:ERR:COUN?\n", "SYST:ERR?\n", "*IDN?"}), texts);
     // An endless message is dropped with an input buffer overrun.
     std::string huge(kMaxProgramMessage + 10, 'A');
     core.feed(Instrument::VideoAnalyzer, t.link, huge.data(), huge.size(), false, Transport::Socket, 1, 0);
     EXPECT_TRUE(t.link.input.empty());
-    t.ask("rest of it\n"); // still the overlong message: skipped
+    t.ask("rest of it\n");  // still the overlong message: skipped
     EXPECT_EQ("-363,\"Input buffer overrun\"\n", t.ask("SYST:ERR?\n"));
 }

@@ -32,7 +32,7 @@ struct Served
     }
     bool started = false;
     std::string addr(Instrument i) const { return bench.address(i); }
-    bool link(Vxi11Client &c, Instrument i)
+    bool link(Vxi11Client& c, Instrument i)
     {
         uint32_t port = Vxi11Client::getPort(addr(i), bench.options().portmapperPort);
         EXPECT_EQ(bench.corePort(i), port);
@@ -40,7 +40,7 @@ struct Served
     }
 };
 
-std::string ask(Vxi11Client &c, const std::string &message)
+std::string ask(Vxi11Client& c, const std::string& message)
 {
     EXPECT_EQ(0, c.write(message));
     std::string reply;
@@ -48,13 +48,13 @@ std::string ask(Vxi11Client &c, const std::string &message)
     return reply;
 }
 
-} // namespace
+}  // namespace
 
 TEST(BenchServer, AddressesAreUniqueAndOutsideTheDefaults)
 {
     std::set<std::string> seen;
     for (int i = 0; i < 20; ++i)
-        for (const std::string &a : uniqueLoopbackAddresses(3)) {
+        for (const std::string& a : uniqueLoopbackAddresses(3)) {
             EXPECT_EQ(0u, a.rfind("127.", 0));
             EXPECT_NE(0u, a.rfind("127.0.0.", 0));
             EXPECT_TRUE(seen.insert(a).second) << a;
@@ -66,7 +66,7 @@ TEST(BenchServer, PortmapperAndLinkRules)
     Served s;
     ASSERT_TRUE(s.started);
     const std::string a = s.addr(Instrument::Oscilloscope);
-    EXPECT_EQ(0u, Vxi11Client::getPort(a, 111, 0x12345)); // unknown program: not registered
+    EXPECT_EQ(0u, Vxi11Client::getPort(a, 111, 0x12345));  // unknown program: not registered
     EXPECT_EQ(s.bench.corePort(Instrument::Oscilloscope), Vxi11Client::getPort(a, 111));
 
     Vxi11Client c;
@@ -102,25 +102,25 @@ TEST(BenchServer, PortmapperAndLinkRules)
     uint8_t stb = 0xFF;
     EXPECT_EQ(0, c.write("*IDN?\n"));
     EXPECT_EQ(0, c.generic(kReadStb, &stb));
-    EXPECT_EQ(0x10, stb & 0x10); // MAV
+    EXPECT_EQ(0x10, stb & 0x10);  // MAV
     EXPECT_EQ(0, c.generic(kClear));
-    EXPECT_EQ(p::kErrIoTimeout, c.read(part, reason, 100, 100)); // cleared
+    EXPECT_EQ(p::kErrIoTimeout, c.read(part, reason, 100, 100));  // cleared
     EXPECT_EQ(0, c.generic(kRemote));
     EXPECT_EQ(0, c.generic(kLocal));
     EXPECT_EQ(0, c.generic(kTrigger));
-    EXPECT_EQ(1u, s.bench.groundTruth().size()); // device_trigger acquires like *TRG
+    EXPECT_EQ(1u, s.bench.groundTruth().size());  // device_trigger acquires like *TRG
     EXPECT_EQ(0, c.destroyLink());
     EXPECT_EQ(p::kErrInvalidLinkId, c.destroyLink());
     c.close();
 
     std::vector<std::string> procedures;
-    for (const LogEntry &e : s.bench.log(Instrument::Oscilloscope))
+    for (const LogEntry& e : s.bench.log(Instrument::Oscilloscope))
         if (e.kind == LogKind::Procedure)
             procedures.push_back(e.text + (e.detail.empty() ? "" : " " + e.detail));
-    EXPECT_EQ((std::vector<std::string>{"create_link gpib0,7", "create_link inst0", "device_readstb",
-                                        "device_clear", "device_remote", "device_local", "device_trigger",
-                                        "destroy_link", "destroy_link"}),
-              procedures);
+    EXPECT_EQ(
+        (std::vector<std::string>{"create_link gpib0,7", "create_link inst0", "device_readstb", "device_clear",
+                                  "device_remote", "device_local", "device_trigger", "destroy_link", "destroy_link"}),
+        procedures);
 }
 
 TEST(BenchServer, SmallMaxRecvSize)
@@ -179,7 +179,7 @@ TEST(BenchServer, SeveralLinksAtOnce)
     ASSERT_TRUE(ok);
     EXPECT_EQ(0, static_cast<int>(body[3]));
     EXPECT_EQ(p::kErrDeviceLocked, b.write("*OPC?\n", p::kFlagEnd));
-    a.close(); // the lock goes with the connection
+    a.close();  // the lock goes with the connection
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(0, b.write("*OPC?\n", p::kFlagEnd | p::kFlagWaitLock));
 }
@@ -190,7 +190,7 @@ TEST(BenchServer, ConnectionFaults)
     Fault drop;
     drop.kind = FaultKind::DropConnection;
     drop.match = "CHAN1:DATA?";
-    drop.afterBytes = 100; // inside the block
+    drop.afterBytes = 100;  // inside the block
     Fault local;
     local.kind = FaultKind::CommandError;
     local.match = "device_local";
@@ -209,19 +209,19 @@ TEST(BenchServer, ConnectionFaults)
     ask(c, "*TRG;FORM REAL,32;*OPC?\n");
     ASSERT_EQ(0, c.write("CHAN1:DATA?\n"));
     std::string got;
-    EXPECT_EQ(-1, c.readAll(got)); // connection lost
+    EXPECT_EQ(-1, c.readAll(got));  // connection lost
     EXPECT_EQ(100u, got.size());
-    EXPECT_EQ("#580000", got.substr(0, 7)); // 20000 points
+    EXPECT_EQ("#580000", got.substr(0, 7));  // 20000 points
 
     Vxi11Client v;
     ASSERT_TRUE(s.link(v, Instrument::VideoAnalyzer));
     EXPECT_EQ(17, v.generic(kLocal));
-    EXPECT_EQ(0, v.generic(kLocal)); // once only
+    EXPECT_EQ(0, v.generic(kLocal));  // once only
     bool ok = true;
     p::XdrWriter w;
     p::encode(w, p::DeviceGenericParms{v.lid(), 0, 0, 1000});
     v.call(kRemote, w.take(), ok, 300);
-    EXPECT_FALSE(ok); // no reply: the client times out
+    EXPECT_FALSE(ok);  // no reply: the client times out
 }
 
 TEST(BenchServer, RawSocketWithSlowReplyAndDrop)
@@ -244,7 +244,7 @@ TEST(BenchServer, RawSocketWithSlowReplyAndDrop)
     ASSERT_GE(fd, 0);
     ::send(fd, "*IDN?\n", 6, MSG_NOSIGNAL);
     std::string reply;
-    EXPECT_FALSE(readUntil(fd, reply, '\n', 150)); // not yet
+    EXPECT_FALSE(readUntil(fd, reply, '\n', 150));  // not yet
     EXPECT_TRUE(readUntil(fd, reply, '\n', 1000));
     EXPECT_NE(std::string::npos, reply.find("KLE"));
     reply.clear();
@@ -253,8 +253,8 @@ TEST(BenchServer, RawSocketWithSlowReplyAndDrop)
     EXPECT_TRUE(readUntil(fd, reply, '\n', 1000));
     EXPECT_EQ("1\n", reply);
     reply.clear();
-    EXPECT_FALSE(readUntil(fd, reply, '\n', 2000)); // closed after 10 bytes
-    EXPECT_EQ("#44004", reply.substr(0, 6)); // 1001 points: the analyzer's default
+    EXPECT_FALSE(readUntil(fd, reply, '\n', 2000));  // closed after 10 bytes
+    EXPECT_EQ("#44004", reply.substr(0, 6));         // 1001 points: the analyzer's default
     EXPECT_EQ(10u, reply.size());
     ::close(fd);
 }
@@ -269,7 +269,7 @@ TEST(BenchServer, StopEndsBlockedReadsAndFreesTheAddresses)
     std::thread reader([&] {
         std::string data;
         int32_t reason;
-        c.read(data, reason, 100, 60000); // would wait a minute
+        c.read(data, reason, 100, 60000);  // would wait a minute
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     auto t0 = std::chrono::steady_clock::now();

@@ -2,9 +2,9 @@
 #include "answer.h"
 #include "seriesview.h"
 
+#include "delays.h"
 #include "model.h"
 #include "paths.h"
-#include "delays.h"
 #include "series.h"
 #include "testsupport.h"
 #include "visabinding.h"
@@ -228,8 +228,7 @@ void prepareProcess()
 
 // ---- the rig -----------------------------------------------------------------------------
 
-Rig::Rig(qb::Options opt)
-    : m_options(std::move(opt))
+Rig::Rig(qb::Options opt) : m_options(std::move(opt))
 {
     startBench();
 }

@@ -72,7 +72,7 @@ struct WindowConfig
     bool save = true;
     int passes = 3;
     bool osRst = false, saRst = false, vaRst = false;
-    bool hislip = false;       // every instrument over HiSLIP instead of VXI-11
+    bool hislip = false;  // every instrument over HiSLIP instead of VXI-11
     // Fixed, so that every window sends the same traffic whatever the
     // settings file of the row before left.
     QString trgLvl = QStringLiteral("0.027");
@@ -87,8 +87,8 @@ struct SeriesOutcome
     int graphs = 0;
     bool cancelled = false;
     qint64 ms = 0;
-    size_t truthFrom = 0;  // the bench's first acquisition of this series
-    QString resultsFile;  // the file this series wrote, empty when none
+    size_t truthFrom = 0;         // the bench's first acquisition of this series
+    QString resultsFile;          // the file this series wrote, empty when none
     QVector<double> rf, hd, snk;  // per-pass values from that file
     QString stamp;
 };

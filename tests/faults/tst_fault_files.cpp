@@ -177,10 +177,10 @@ private slots:
         // What the loader makes of any text is fuzzed and unit-tested; here
         // the window built on such files stays consistent and works.
         QTest::newRow("binary then keys") << randomBytes(2048, 2) + "\n" + validSettings();
-        QTest::newRow("nonsense values")
-            << QByteArray("[Oscilloscope]\nType=banana\nTrigger Level=1e999\nReset=maybe\n"
-                          "[Spectrum%20Analyzer]\nCenter Frequency=-nan\nIF Demod=7\n"
-                          "[Video%20Analyzer]\nHDMI Delay=2\nThreshold=inf\n[General]\nSave Data=-1\n");
+        QTest::newRow("nonsense values") << QByteArray(
+            "[Oscilloscope]\nType=banana\nTrigger Level=1e999\nReset=maybe\n"
+            "[Spectrum%20Analyzer]\nCenter Frequency=-nan\nIF Demod=7\n"
+            "[Video%20Analyzer]\nHDMI Delay=2\nThreshold=inf\n[General]\nSave Data=-1\n");
         QTest::newRow("huge value") << "[Oscilloscope]\nIP Address=" + QByteArray(1 << 20, 'A') + "\n";
         QTest::newRow("serialised variants")
             << QByteArray("[Oscilloscope]\nTrigger Level=@Variant(\\0\\0\\0\\x7f\\xff\\xff\\xff\\xff)\n"

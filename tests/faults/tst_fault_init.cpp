@@ -32,8 +32,8 @@ InitCase initCase(int which)
     c.osTyp = which == 1 ? 1 : 0;
     c.scopeRf = which == 0;
     c.osRst = c.saRst = c.vaRst = true;
-    const Instrument instruments[] = {Instrument::Oscilloscope, Instrument::Oscilloscope,
-                                      Instrument::SpectrumAnalyzer, Instrument::VideoAnalyzer};
+    const Instrument instruments[] = {Instrument::Oscilloscope, Instrument::Oscilloscope, Instrument::SpectrumAnalyzer,
+                                      Instrument::VideoAnalyzer};
     return {instruments[which], c};
 }
 
@@ -94,13 +94,25 @@ private slots:
     void drop_data()
     {
         addColumns();
-        const struct { const char* tag; int which; const char* match; const char* outcome; } rows[] = {
-            {"os1/create_link", 0, "create_link", "Init"}, {"os1/SYST:ERR?", 0, "SYST:ERR?", "Init"},
-            {"os1/*RST", 0, "*RST", "Init"},               {"os1/CHAN3:TYPE", 0, "CHAN3:TYPE", "Init"},
-            {"os1/device_local", 0, "device_local", "Ready"}, {"os2/TRIG:A:LEV1", 1, "TRIG:A:LEV1", "Init"},
-            {"os2/device_local", 1, "device_local", "Ready"}, {"sa/*IDN?", 2, "*IDN?", "Init"},
-            {"sa/TRIG1:HOLD", 2, "TRIG1:HOLD", "Init"},     {"sa/device_local", 2, "device_local", "Init"},
-            {"va/create_link", 3, "create_link", "Init"},   {"va/INIT:AVDA", 3, "INIT:AVDA", "Init"},
+        const struct
+        {
+            const char* tag;
+            int which;
+            const char* match;
+            const char* outcome;
+        } rows[] = {
+            {"os1/create_link", 0, "create_link", "Init"},
+            {"os1/SYST:ERR?", 0, "SYST:ERR?", "Init"},
+            {"os1/*RST", 0, "*RST", "Init"},
+            {"os1/CHAN3:TYPE", 0, "CHAN3:TYPE", "Init"},
+            {"os1/device_local", 0, "device_local", "Ready"},
+            {"os2/TRIG:A:LEV1", 1, "TRIG:A:LEV1", "Init"},
+            {"os2/device_local", 1, "device_local", "Ready"},
+            {"sa/*IDN?", 2, "*IDN?", "Init"},
+            {"sa/TRIG1:HOLD", 2, "TRIG1:HOLD", "Init"},
+            {"sa/device_local", 2, "device_local", "Init"},
+            {"va/create_link", 3, "create_link", "Init"},
+            {"va/INIT:AVDA", 3, "INIT:AVDA", "Init"},
             {"va/device_local", 3, "device_local", "Init"},
         };
         for (const auto& r : rows)

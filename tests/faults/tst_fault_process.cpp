@@ -208,7 +208,8 @@ private slots:
         qb::Bench bench(qb::testOptions());
         std::string err;
         QVERIFY2(bench.start(&err), err.c_str());
-        const QString data = tmp.filePath("kill-data"), temp = tmp.filePath("kill-tmp"), work = tmp.filePath("kill-work");
+        const QString data = tmp.filePath("kill-data"), temp = tmp.filePath("kill-tmp"),
+                      work = tmp.filePath("kill-work");
         for (const QString& d : {programDataDir(data), temp, work})
             QVERIFY(QDir().mkpath(d));
         const QDir dataDir(programDataDir(data));

@@ -72,7 +72,7 @@ class TstFaultSeries : public QObject
         const double tol = samplePeriodMs(g);
         const double rf = which == 0 ? g.analyzerApparentRfMs : g.sourceToRfMs;
         return near(o.snk[j], expectedSinkMs(g), tol) && near(o.rf[j], rf, tol)
-            && ((hdOptional && std::isnan(o.hd[j])) || near(o.hd[j], g.sourceToHdmiMs, tol));
+               && ((hdOptional && std::isnan(o.hd[j])) || near(o.hd[j], g.sourceToHdmiMs, tol));
     }
 
     // The checks of a row: `counted` passes in the results file, each
@@ -90,13 +90,16 @@ class TstFaultSeries : public QObject
             while (i < truth.size() && !matches(o, j, truth[i], which, !hdmiDelivered))
                 ++i;
             QVERIFY2(i < truth.size(), qPrintable(QString("pass %1 (sink %2 ms, RF %3 ms) is no acquisition of its own")
-                                                      .arg(j + 1).arg(o.snk[j]).arg(o.rf[j])));
+                                                      .arg(j + 1)
+                                                      .arg(o.snk[j])
+                                                      .arg(o.rf[j])));
         }
         QSet<QByteArray> sets[3];
         for (int k = 1; k <= counted; ++k)
             for (int x = 0; x < 3; ++x) {
                 const char* kinds[] = {"_src.bin", "_rf.bin", "_snk.bin"};
-                const QString f = QDir(dataDir()).filePath(o.stamp + QString("%1").arg(k, 3, 10, QChar('0')) + kinds[x]);
+                const QString f =
+                    QDir(dataDir()).filePath(o.stamp + QString("%1").arg(k, 3, 10, QChar('0')) + kinds[x]);
                 QVERIFY(QFile::exists(f));
                 sets[x].insert(sha1(f));
             }
@@ -117,7 +120,9 @@ class TstFaultSeries : public QObject
         Modals modals;
         const SeriesOutcome o = rig->runSeries(&modals, "1");
         QVERIFY2(o.graphs == 1, qPrintable(QString("%1 dialogs, %2 ms, start %3, messages: %4")
-                                               .arg(o.graphs).arg(o.ms).arg(rig->startEnabled())
+                                               .arg(o.graphs)
+                                               .arg(o.ms)
+                                               .arg(rig->startEnabled())
                                                .arg(o.messages.join(" | "))));
         QCOMPARE(o.snk.size(), 1);
         const std::vector<qb::GroundTruth> truth = countedTruth(rig->bench(), before);
@@ -208,8 +213,7 @@ private slots:
         QTest::newRow("first/os *TRG") << 0 << dropAt(os, "*TRG", 1) << 1 << int(Stopped);
         QTest::newRow("second/os SING") << 1 << dropAt(os, "SING", 1) << 1 << int(Stopped);
         QTest::newRow("second/sa SWE:POIN") << 1 << dropAt(sa, "SWE:POIN", 1) << 2 << int(Stopped);
-        QTest::newRow("first/va STAT?")
-            << 0 << dropAt(Instrument::VideoAnalyzer, "STAT?", 1) << 3 << int(HdmiMissing);
+        QTest::newRow("first/va STAT?") << 0 << dropAt(Instrument::VideoAnalyzer, "STAT?", 1) << 3 << int(HdmiMissing);
         QTest::newRow("first/os closing RUNC") << 0 << dropAt(os, "RUNC", 0) << 3 << int(Nothing);
         QTest::newRow("second/sa closing") << 1 << dropAt(sa, "INIT:CONT ON", 0) << 3 << int(Nothing);
     }

@@ -93,9 +93,8 @@ private slots:
         QVERIFY(o.snk[0] != o.snk[1] || o.snk[1] != o.snk[2]);  // a noisy series
         QCOMPARE(pts, int(truth.back().points));
         const std::vector<qb::LogEntry> log = rig.bench().log(qb::Instrument::Oscilloscope);
-        QVERIFY(std::all_of(log.begin(), log.end(), [&](const qb::LogEntry& e) {
-            return (e.transport == qb::Transport::HiSlip) == hislip;
-        }));
+        QVERIFY(std::all_of(log.begin(), log.end(),
+                            [&](const qb::LogEntry& e) { return (e.transport == qb::Transport::HiSlip) == hislip; }));
     }
 
     // The per-pass record beside the results file: a failed acquisition (a

@@ -11,7 +11,7 @@
 
 using namespace quarnel::bench;
 
-static bool mentionsRecordLength(const std::string &s)
+static bool mentionsRecordLength(const std::string& s)
 {
     // Commanded record lengths of millions of points are legal and only cost
     // time; keep each run short.
@@ -21,18 +21,18 @@ static bool mentionsRecordLength(const std::string &s)
     return false;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size == 0)
         return 0;
-    std::string text(reinterpret_cast<const char *>(data) + 1, size - 1);
+    std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
 
     std::vector<scpi::ProgramUnit> units;
     int error = 0;
     size_t at = 0;
     scpi::splitMessage(text, units, error, at);
-    for (const scpi::ProgramUnit &u : units)
-        for (const std::string &p : u.params) {
+    for (const scpi::ProgramUnit& u : units)
+        for (const std::string& p : u.params) {
             double v;
             int special;
             bool b;

@@ -15,7 +15,7 @@ namespace {
 constexpr uint32_t kStepMs = 20;
 
 /// One end of a socket pair that holds `bytes` and then the peer's close.
-int channelWith(const uint8_t *bytes, size_t n, int &peer)
+int channelWith(const uint8_t* bytes, size_t n, int& peer)
 {
     int fds[2];
     if (socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0)
@@ -27,9 +27,9 @@ int channelWith(const uint8_t *bytes, size_t n, int &peer)
     peer = fds[1];
     return fds[0];
 }
-} // namespace
+}  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size < 2 || size > (256u << 10))
         return 0;

@@ -9,7 +9,7 @@
 
 namespace hs = quarnel::protocol::hislip;
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size == 0)
         return 0;
@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 return 0;
             if (st != hs::MessageAssembler::Status::Complete)
                 continue;
-            const hs::Header &h = assembler.header();
+            const hs::Header& h = assembler.header();
             uint64_t max = 0;
             hs::decodeMaximumSize(quarnel::protocol::ByteView(assembler.payload()), max);
             (void)hs::negotiatedVersion(hs::versionOf(h.parameter), hs::kVersion11);

@@ -76,15 +76,33 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     long l = 0;
     short h = 0;
     switch (which % 14) {
-    case 0: scan(in, "%20000c", text); break;
-    case 1: scan(in, "%lf", &d); break;
-    case 2: scan(in, "%d", &i); break;
-    case 3: scan(in, "%ld", &l); break;
-    case 4: scan(in, "%hd", &h); break;
-    case 5: scan(in, "%f", &f); break;
-    case 6: scan(in, "%99s", word); break;
-    case 7: scan(in, "%*d,%lf", &d); break;
-    case 8: scan(in, "%d,%d,%d", &i, &j, &k); break;
+    case 0:
+        scan(in, "%20000c", text);
+        break;
+    case 1:
+        scan(in, "%lf", &d);
+        break;
+    case 2:
+        scan(in, "%d", &i);
+        break;
+    case 3:
+        scan(in, "%ld", &l);
+        break;
+    case 4:
+        scan(in, "%hd", &h);
+        break;
+    case 5:
+        scan(in, "%f", &f);
+        break;
+    case 6:
+        scan(in, "%99s", word);
+        break;
+    case 7:
+        scan(in, "%*d,%lf", &d);
+        break;
+    case 8:
+        scan(in, "%d,%d,%d", &i, &j, &k);
+        break;
     case 9: {
         int n = int(sizeof small);
         scan(in, "%#s", &n, small);
@@ -92,10 +110,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             std::abort();
         break;
     }
-    case 10: scan(in, "%e%g", &f, &f); break;
-    case 11: scan(in, "%5c%lf", small, &d); break;
-    case 12: scan(in, "%x", &i); break;
-    default: scan(in, "%i", &i); break;
+    case 10:
+        scan(in, "%e%g", &f, &f);
+        break;
+    case 11:
+        scan(in, "%5c%lf", small, &d);
+        break;
+    case 12:
+        scan(in, "%x", &i);
+        break;
+    default:
+        scan(in, "%i", &i);
+        break;
     }
     in.drain();
     return 0;

@@ -12,7 +12,7 @@ namespace p = quarnel::protocol;
 namespace {
 constexpr size_t kMaxRecord = 64 * 1024;
 
-void decodeCall(const std::vector<uint8_t> &record)
+void decodeCall(const std::vector<uint8_t>& record)
 {
     p::XdrReader r(record.data(), record.size());
     p::DecodedCall call;
@@ -20,16 +20,41 @@ void decodeCall(const std::vector<uint8_t> &record)
         return;
     const size_t args = r.offset();
     auto fresh = [&] { return p::XdrReader(record.data() + args, record.size() - args); };
-    { auto a = fresh(); p::PmapMapping v; p::decodePmapMapping(a, v); }
-    { auto a = fresh(); p::CreateLinkParms v; p::decode(a, v); }
-    { auto a = fresh(); p::DeviceWriteParms v; if (p::decode(a, v)) (void)v.data.toString(); }
-    { auto a = fresh(); p::DeviceReadParms v; p::decode(a, v); }
-    { auto a = fresh(); p::DeviceGenericParms v; p::decode(a, v); }
-    { auto a = fresh(); p::DeviceLink v; p::decode(a, v); }
+    {
+        auto a = fresh();
+        p::PmapMapping v;
+        p::decodePmapMapping(a, v);
+    }
+    {
+        auto a = fresh();
+        p::CreateLinkParms v;
+        p::decode(a, v);
+    }
+    {
+        auto a = fresh();
+        p::DeviceWriteParms v;
+        if (p::decode(a, v))
+            (void)v.data.toString();
+    }
+    {
+        auto a = fresh();
+        p::DeviceReadParms v;
+        p::decode(a, v);
+    }
+    {
+        auto a = fresh();
+        p::DeviceGenericParms v;
+        p::decode(a, v);
+    }
+    {
+        auto a = fresh();
+        p::DeviceLink v;
+        p::decode(a, v);
+    }
 }
-} // namespace
+}  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     // The whole input as one record body, and as a stream of records.
     decodeCall(std::vector<uint8_t>(data, data + size));

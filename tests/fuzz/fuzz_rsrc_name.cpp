@@ -4,10 +4,10 @@
 
 #include <cstdlib>
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     lanvisa::ResourceName name;
-    if (!lanvisa::parseResourceName(reinterpret_cast<const char *>(data), size, name))
+    if (!lanvisa::parseResourceName(reinterpret_cast<const char*>(data), size, name))
         return 0;
     const std::string canonical = name.canonical();
     lanvisa::ResourceName again;

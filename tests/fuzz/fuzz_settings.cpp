@@ -20,26 +20,26 @@ volatile int g_sink;
 // help the fuzzer sees one path for every input and keeps no corpus. These
 // branches (one site per key and per outcome) tell it what the parser made
 // of the text, so inputs that reach more keys and value forms are kept.
-#define QUARNEL_FEEDBACK(key)                                                   \
-    do {                                                                        \
-        const QVariant v = s.value(QLatin1String(key));                         \
-        if (v.isValid()) {                                                      \
-            g_sink = g_sink + 1;                                                \
-            if (v.userType() == QMetaType::QString) {                           \
-                bool ok = false;                                                \
-                const double d = v.toString().toDouble(&ok);                    \
-                if (!ok)                                                        \
-                    g_sink = g_sink + 2;                                        \
-                else if (!std::isfinite(d))                                     \
-                    g_sink = g_sink + 3;                                        \
-                else                                                            \
-                    g_sink = g_sink + 4;                                        \
-            } else if (v.userType() == QMetaType::QStringList) {                \
-                g_sink = g_sink + 5;                                            \
-            } else {                                                            \
-                g_sink = g_sink + 6;                                            \
-            }                                                                   \
-        }                                                                       \
+#define QUARNEL_FEEDBACK(key)                                                                                          \
+    do {                                                                                                               \
+        const QVariant v = s.value(QLatin1String(key));                                                                \
+        if (v.isValid()) {                                                                                             \
+            g_sink = g_sink + 1;                                                                                       \
+            if (v.userType() == QMetaType::QString) {                                                                  \
+                bool ok = false;                                                                                       \
+                const double d = v.toString().toDouble(&ok);                                                           \
+                if (!ok)                                                                                               \
+                    g_sink = g_sink + 2;                                                                               \
+                else if (!std::isfinite(d))                                                                            \
+                    g_sink = g_sink + 3;                                                                               \
+                else                                                                                                   \
+                    g_sink = g_sink + 4;                                                                               \
+            } else if (v.userType() == QMetaType::QStringList) {                                                       \
+                g_sink = g_sink + 5;                                                                                   \
+            } else {                                                                                                   \
+                g_sink = g_sink + 6;                                                                                   \
+            }                                                                                                          \
+        }                                                                                                              \
     } while (0)
 
 void feedback(const QString& path)

@@ -1,7 +1,7 @@
 // The result dialog: its class and form, the plot set-up from the
 // program-wide results, the read-outs, closing, and what it draws.
-#include "globals.h"
 #include "edgemarker.h"
+#include "globals.h"
 #include "graph.h"
 #include "graphutil.h"
 #include "testsupport.h"
@@ -212,9 +212,9 @@ private slots:
     void nonFiniteResults()
     {
         fillSeries(1000, -0.3, 0.0, 0.2);
-        trf = kNaN;       // no RF edge
-        tsnk = kInf;      // nonsense edge time
-        d2.fill(kNaN);    // a flat RF trace normalises to all NaN
+        trf = kNaN;     // no RF edge
+        tsnk = kInf;    // nonsense edge time
+        d2.fill(kNaN);  // a flat RF trace normalises to all NaN
         d1[500] = kNaN;
         Graph g;
         const QList<QwtPlotMarker*> m = itemsOf<QwtPlotMarker>(g);
@@ -228,7 +228,6 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&g));
         QVERIFY(!g.grab().isNull());
     }
-
 };
 
 int main(int argc, char** argv)

@@ -84,8 +84,8 @@ Difference compare(const QImage& full, const QImage& reduced)
 }
 
 // Qwt's own curve against the reduced one, same pen and data.
-Difference compareWithFull(const QVector<double>& x, const QVector<double>& y, const QSize& size,
-                           const QwtScaleMap& xm, const QwtScaleMap& ym, bool report = false)
+Difference compareWithFull(const QVector<double>& x, const QVector<double>& y, const QSize& size, const QwtScaleMap& xm,
+                           const QwtScaleMap& ym, bool report = false)
 {
     QwtPlotCurve full;
     TraceCurve reduced;
@@ -185,8 +185,10 @@ private slots:
             const Difference d = compareWithFull(x, y, size, makeMap(-1.0, 1.0, 0, size.width()),
                                                  makeMap(*ylo * 0.9, *yhi * 0.9, size.height(), 0));
             // Jagged random lines turn in almost every pixel: the worst case.
-            QVERIFY2(d.closeEnough(20), qPrintable(QString("round %1: %2 differ, %3 far, %4 lit")
-                                                       .arg(round).arg(d.pixels).arg(d.far).arg(d.ink)));
+            QVERIFY2(
+                d.closeEnough(20),
+                qPrintable(
+                    QString("round %1: %2 differ, %3 far, %4 lit").arg(round).arg(d.pixels).arg(d.far).arg(d.ink)));
         }
     }
 

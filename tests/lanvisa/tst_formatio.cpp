@@ -12,7 +12,7 @@ using namespace lanvisa;
 
 namespace {
 
-ViStatus print(std::string &out, const char *fmt, ...)
+ViStatus print(std::string& out, const char* fmt, ...)
 {
     VaArgs a;
     va_start(a.ap, fmt);
@@ -32,13 +32,13 @@ struct Script
 
     ScanInput input()
     {
-        return ScanInput([this](std::vector<uint8_t> &out, bool &ended) -> ViStatus {
+        return ScanInput([this](std::vector<uint8_t>& out, bool& ended) -> ViStatus {
             ++refills;
             if (next == pieces.size()) {
                 ended = failWith == VI_SUCCESS;
                 return failWith;
             }
-            const std::string &p = pieces[next++];
+            const std::string& p = pieces[next++];
             out.assign(p.begin(), p.end());
             ended = next == pieces.size() && failWith == VI_SUCCESS;
             return VI_SUCCESS;
@@ -46,7 +46,7 @@ struct Script
     }
 };
 
-ViStatus scan(Script &script, const char *fmt, ...)
+ViStatus scan(Script& script, const char* fmt, ...)
 {
     ScanInput in = script.input();
     VaArgs a;
@@ -57,7 +57,7 @@ ViStatus scan(Script &script, const char *fmt, ...)
     return st == VI_SUCCESS ? drained : st;
 }
 
-} // namespace
+}  // namespace
 
 TEST(FormatPrint, ConversionsTheProgramAndOthersUse)
 {
@@ -65,8 +65,8 @@ TEST(FormatPrint, ConversionsTheProgramAndOthersUse)
     ASSERT_EQ(print(out, "FREQ:CENT 5.192e+09;*OPC?\n"), VI_SUCCESS);
     EXPECT_EQ(out, "FREQ:CENT 5.192e+09;*OPC?\n");
     out.clear();
-    ASSERT_EQ(print(out, "%s %d %ld %f %.3e %5.1lf %c%% %x %*d", "CHAN1:SCAL", -7, 1234567890123L, 0.5, 1e-9, 2.25,
-                    'Z', 255u, 4, 42),
+    ASSERT_EQ(print(out, "%s %d %ld %f %.3e %5.1lf %c%% %x %*d", "CHAN1:SCAL", -7, 1234567890123L, 0.5, 1e-9, 2.25, 'Z',
+                    255u, 4, 42),
               VI_SUCCESS);
     EXPECT_EQ(out, "CHAN1:SCAL -7 1234567890123 0.500000 1.000e-09   2.2 Z% ff   42");
 
@@ -76,13 +76,13 @@ TEST(FormatPrint, ConversionsTheProgramAndOthersUse)
     EXPECT_EQ(print(out, "%Lf", 1.0L), VI_ERROR_NSUP_FMT);
     EXPECT_EQ(print(out, "abc%"), VI_ERROR_INV_FMT);
     // Absurd widths and precisions are refused at once, not built.
-    for (const char *f : {"%99999999999d", "%2147483647d", "%.2147483647f", "%65537d", "%*d", "%.*f"})
+    for (const char* f : {"%99999999999d", "%2147483647d", "%.2147483647f", "%65537d", "%*d", "%.*f"})
         EXPECT_EQ(print(out, f, f[1] == '.' ? 70000 : 1 << 30, 1.5), VI_ERROR_INV_FMT) << f;
     out.clear();
     EXPECT_EQ(print(out, "%-*d|%.*f", -3, 7, -1, 0.5), VI_SUCCESS);
     EXPECT_EQ(out, "7  |0.500000");
     out.clear();
-    EXPECT_EQ(print(out, "%s", static_cast<const char *>(nullptr)), VI_ERROR_USER_BUF);
+    EXPECT_EQ(print(out, "%s", static_cast<const char*>(nullptr)), VI_ERROR_USER_BUF);
 }
 
 TEST(FormatScan, CountedCharactersTakeTheWholeReplyAndStopAtEnd)
@@ -90,7 +90,7 @@ TEST(FormatScan, CountedCharactersTakeTheWholeReplyAndStopAtEnd)
     std::vector<char> buf(20000, 0);
     Script s{{"1\n"}};
     ASSERT_EQ(scan(s, "%20000c", buf.data()), VI_SUCCESS);
-    EXPECT_STREQ(buf.data(), "1\n"); // no NUL added, buffer was zeroed
+    EXPECT_STREQ(buf.data(), "1\n");  // no NUL added, buffer was zeroed
 
     // A reply of exactly the count, in several pieces, and one longer than it:
     // the surplus is read and dropped so the next query starts clean.
@@ -118,7 +118,7 @@ TEST(FormatScan, NumbersInTheFormsInstrumentsSend)
     Script s2{{" -17\n"}};
     ASSERT_EQ(scan(s2, "%d", &i), VI_SUCCESS);
     EXPECT_EQ(i, -17);
-    Script s3{{"+2.6E+1\n"}}; // NR3 into an integer is rounded
+    Script s3{{"+2.6E+1\n"}};  // NR3 into an integer is rounded
     ASSERT_EQ(scan(s3, "%d", &i), VI_SUCCESS);
     EXPECT_EQ(i, 26);
     Script s4{{"#H1F,#B101,9000000000\n"}};
@@ -126,7 +126,7 @@ TEST(FormatScan, NumbersInTheFormsInstrumentsSend)
     EXPECT_EQ(i, 31);
     EXPECT_EQ(h, 5);
     EXPECT_EQ(l, 9000000000L);
-    Script s5{{"1.", "5e", "-3;", "7\n"}}; // a number split across pieces
+    Script s5{{"1.", "5e", "-3;", "7\n"}};  // a number split across pieces
     ASSERT_EQ(scan(s5, "%f;%d", &f, &i), VI_SUCCESS);
     EXPECT_FLOAT_EQ(f, 1.5e-3f);
     EXPECT_EQ(i, 7);
@@ -140,7 +140,7 @@ TEST(FormatScan, StringsAndLines)
     int n = 0;
     Script s{{"  Tervane,Model X\n"}};
     ASSERT_EQ(scan(s, "%8s%t", word, rest), VI_SUCCESS);
-    EXPECT_STREQ(word, "Tervane"); // width 8 counts the NUL
+    EXPECT_STREQ(word, "Tervane");  // width 8 counts the NUL
     EXPECT_STREQ(rest, ",Model X\n");
     Script t{{"ab\ncd\n"}};
     ASSERT_EQ(scan(t, "%T", line), VI_SUCCESS);
@@ -162,7 +162,7 @@ TEST(FormatScan, MismatchesEndsAndErrors)
     Script empty{{"\n"}};
     EXPECT_EQ(scan(empty, "%lf", &d), VI_ERROR_INV_FMT) << "nothing assigned must not be success";
     Script shortReply{{"5\n"}};
-    EXPECT_EQ(scan(shortReply, "%d,%d", &a, &b), VI_SUCCESS); // END ends the format
+    EXPECT_EQ(scan(shortReply, "%d,%d", &a, &b), VI_SUCCESS);  // END ends the format
     EXPECT_EQ(a, 5);
     EXPECT_EQ(b, -1);
     Script literal{{"5;6\n"}};

@@ -36,7 +36,7 @@ std::string header(int type, int control, uint32_t parameter, uint64_t length)
         h.push_back(char(length >> s));
     return h;
 }
-std::string message(int type, int control, uint32_t parameter, const std::string &payload = "")
+std::string message(int type, int control, uint32_t parameter, const std::string& payload = "")
 {
     return header(type, control, parameter, payload.size()) + payload;
 }
@@ -48,7 +48,7 @@ struct Received
     std::string payload;
 };
 
-bool readFull(int fd, char *p, size_t n)
+bool readFull(int fd, char* p, size_t n)
 {
     while (n > 0) {
         pollfd pf{fd, POLLIN, 0};
@@ -68,7 +68,7 @@ Received next(int fd)
 {
     Received m;
     unsigned char h[16];
-    if (!readFull(fd, reinterpret_cast<char *>(h), 16) || h[0] != 'H' || h[1] != 'S')
+    if (!readFull(fd, reinterpret_cast<char*>(h), 16) || h[0] != 'H' || h[1] != 'S')
         return m;
     uint64_t length = 0;
     for (int i = 8; i < 16; ++i)
@@ -82,16 +82,19 @@ Received next(int fd)
     return m;
 }
 
-void put(int fd, const std::string &bytes) { ASSERT_EQ(send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), ssize_t(bytes.size())); }
+void put(int fd, const std::string& bytes)
+{
+    ASSERT_EQ(send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), ssize_t(bytes.size()));
+}
 
-int connectTo(const std::string &address, uint16_t port)
+int connectTo(const std::string& address, uint16_t port)
 {
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(port);
     inet_pton(AF_INET, address.c_str(), &a.sin_addr);
-    return connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 ? fd : (close(fd), -1);
+    return connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 ? fd : (close(fd), -1);
 }
 
 /// A listening socket on a fresh loopback address, any port.
@@ -105,10 +108,10 @@ struct Listener
         sockaddr_in a{};
         a.sin_family = AF_INET;
         inet_pton(AF_INET, address.c_str(), &a.sin_addr);
-        bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
+        bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
         listen(fd, 4);
         socklen_t len = sizeof a;
-        getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
+        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
         port = ntohs(a.sin_port);
     }
     ~Listener() { close(fd); }
@@ -119,7 +122,7 @@ struct Listener
     }
 };
 
-std::string ask(ViSession vi, const char *query, ViStatus &st)
+std::string ask(ViSession vi, const char* query, ViStatus& st)
 {
     char buf[256] = {};
     ViUInt32 n = 0;
@@ -129,29 +132,29 @@ std::string ask(ViSession vi, const char *query, ViStatus &st)
     return std::string(buf, n);
 }
 
-} // namespace
+}  // namespace
 
 TEST(HislipRogueServer, ClientCopesAndKeepsToTheServersRules)
 {
     Listener l;
-    std::vector<std::string> seen; // what the rogue server noticed about the client
+    std::vector<std::string> seen;  // what the rogue server noticed about the client
     std::thread server([&] {
         const int sync = l.take();
         Received init = next(sync);
         seen.push_back("init " + std::to_string(init.type) + " " + init.payload);
-        put(sync, header(1, 0, 0x01000007, 0)); // version 1.0, session 7
+        put(sync, header(1, 0, 0x01000007, 0));  // version 1.0, session 7
         const int async = l.take();
         const Received ai = next(async);
         seen.push_back("async " + std::to_string(ai.type) + " " + std::to_string(ai.parameter));
         put(async, header(18, 0, 0, 0));
         next(async);
-        put(async, message(16, 0, 0, std::string("\0\0\0\0\0\0\x04\x00", 8))); // maximum 1024 bytes
+        put(async, message(16, 0, 0, std::string("\0\0\0\0\0\0\x04\x00", 8)));  // maximum 1024 bytes
         // 1: an unknown type and a vendor type before the reply.
         Received q = next(sync);
         put(sync, message(99, 0, 0, "?") + message(200, 0, 0) + message(7, 0, q.parameter, "ONE\n"));
         const Received e1 = next(sync), e2 = next(sync);
-        seen.push_back("errors " + std::to_string(e1.type) + "/" + std::to_string(e1.control) + " " +
-                       std::to_string(e2.type) + "/" + std::to_string(e2.control));
+        seen.push_back("errors " + std::to_string(e1.type) + "/" + std::to_string(e1.control) + " "
+                       + std::to_string(e2.type) + "/" + std::to_string(e2.control));
         // 2: a long write comes in pieces within the maximum, one MessageID each.
         size_t total = 0, pieces = 0, largest = 0;
         uint32_t id = 0;
@@ -163,8 +166,8 @@ TEST(HislipRogueServer, ClientCopesAndKeepsToTheServersRules)
             id = d.parameter;
             total += d.payload.size(), ++pieces, largest = std::max(largest, d.payload.size() + 16);
         } while (d.type == 6);
-        seen.push_back("write " + std::to_string(total) + " in " + std::to_string(pieces) + " largest " +
-                       std::to_string(largest) + (inStep ? " in step" : " out of step"));
+        seen.push_back("write " + std::to_string(total) + " in " + std::to_string(pieces) + " largest "
+                       + std::to_string(largest) + (inStep ? " in step" : " out of step"));
         // 3: Error instead of a reply; 4: a reply; 5: FatalError.
         next(sync);
         put(sync, message(3, 4, 0, "too large"));
@@ -183,7 +186,7 @@ TEST(HislipRogueServer, ClientCopesAndKeepsToTheServersRules)
     viSetAttribute(vi, VI_ATTR_TMO_VALUE, 2000);
     ViVersion version = 0;
     EXPECT_EQ(viGetAttribute(vi, VI_ATTR_TCPIP_HISLIP_VERSION, &version), VI_SUCCESS);
-    EXPECT_EQ(version, 0x00100000u); // the lower of 1.1 and the server's 1.0
+    EXPECT_EQ(version, 0x00100000u);  // the lower of 1.1 and the server's 1.0
     ViStatus st;
     EXPECT_EQ(ask(vi, "FIRST?\n", st), "ONE\n");
     EXPECT_EQ(st, VI_SUCCESS);
@@ -191,10 +194,10 @@ TEST(HislipRogueServer, ClientCopesAndKeepsToTheServersRules)
     ViUInt32 written = 0;
     EXPECT_EQ(viWrite(vi, reinterpret_cast<ViConstBuf>(big.data()), ViUInt32(big.size()), &written), VI_SUCCESS);
     ask(vi, "SECOND?\n", st);
-    EXPECT_EQ(st, VI_ERROR_IO); // Error "message too large"
+    EXPECT_EQ(st, VI_ERROR_IO);  // Error "message too large"
     EXPECT_EQ(ask(vi, "THIRD?\n", st), "TWO\n");
     ask(vi, "FOURTH?\n", st);
-    EXPECT_EQ(st, VI_ERROR_IO); // FatalError
+    EXPECT_EQ(st, VI_ERROR_IO);  // FatalError
     ask(vi, "FIFTH?\n", st);
     EXPECT_EQ(st, VI_ERROR_CONN_LOST);
     viClose(rm);
@@ -212,20 +215,20 @@ TEST(HislipRogueClient, ServerHoldsClientsToTheProtocolsOrder)
     const std::string init = message(0, 0, 0x0101514C, "hislip0");
     struct Row
     {
-        const char *what;
-        std::string syncBytes; // sent before the async channel exists
-        int fatal;             // FatalError code expected, -1: InitializeResponse
+        const char* what;
+        std::string syncBytes;  // sent before the async channel exists
+        int fatal;              // FatalError code expected, -1: InitializeResponse
     };
     const Row rows[] = {{"data first", message(7, 0, 0xFFFFFF00, "*IDN?\n"), 3},
                         {"two Initialize", init + init, 3},
                         {"data before the async channel", init + message(7, 0, 0xFFFFFF00, "*IDN?\n"), 2},
                         {"bad prologue", "GET / HTTP/1.1\r\n\r\n", 1}};
-    for (const Row &r : rows) {
+    for (const Row& r : rows) {
         const int fd = connectTo(a, port);
         put(fd, r.syncBytes);
         Received m = next(fd);
         if (r.syncBytes.compare(0, init.size(), init) == 0) {
-            EXPECT_EQ(m.type, 1) << r.what; // the first Initialize is answered
+            EXPECT_EQ(m.type, 1) << r.what;  // the first Initialize is answered
             m = next(fd);
         }
         EXPECT_EQ(m.type, 2) << r.what;
@@ -234,7 +237,7 @@ TEST(HislipRogueClient, ServerHoldsClientsToTheProtocolsOrder)
         close(fd);
     }
     const int stray = connectTo(a, port);
-    put(stray, header(17, 0, 0x7777, 0)); // AsyncInitialize of no session
+    put(stray, header(17, 0, 0x7777, 0));  // AsyncInitialize of no session
     EXPECT_EQ(next(stray).control, 3);
     close(stray);
 
@@ -245,9 +248,9 @@ TEST(HislipRogueClient, ServerHoldsClientsToTheProtocolsOrder)
     put(async, header(17, 0, ir.parameter & 0xFFFF, 0));
     ASSERT_EQ(next(async).type, 18);
     const std::string tooLong(bench.options().maxRecvSize, 'x');
-    put(sync, message(99, 0, 0) + message(200, 0, 0) + message(6, 0, 0xFFFFFF00, tooLong) +
-                  message(7, 0, 0xFFFFFF04, "*OPC?\n") + message(7, 0, 0xFFFFFF06, "*OPC?\n"));
-    for (int code : {1, 3, 4, 0}) { // unknown, vendor, too large, MessageID out of step
+    put(sync, message(99, 0, 0) + message(200, 0, 0) + message(6, 0, 0xFFFFFF00, tooLong)
+                  + message(7, 0, 0xFFFFFF04, "*OPC?\n") + message(7, 0, 0xFFFFFF06, "*OPC?\n"));
+    for (int code : {1, 3, 4, 0}) {  // unknown, vendor, too large, MessageID out of step
         const Received e = next(sync);
         EXPECT_EQ(e.type, 3);
         EXPECT_EQ(e.control, code);
@@ -257,7 +260,7 @@ TEST(HislipRogueClient, ServerHoldsClientsToTheProtocolsOrder)
     EXPECT_EQ(reply.type, 7);
     EXPECT_EQ(reply.parameter, 0xFFFFFF06u);
     EXPECT_EQ(reply.payload, "1\n");
-    put(async, message(10, 9, 0)); // remote/local code out of range
+    put(async, message(10, 9, 0));  // remote/local code out of range
     EXPECT_EQ(next(async).control, 2);
     close(sync);
     close(async);
@@ -271,7 +274,7 @@ TEST(HislipFaults, EachEndsInItsStatusAndLeavesTheSessionAsItShould)
     struct Row
     {
         b::FaultKind kind;
-        const char *match;
+        const char* match;
         Op op;
         ViStatus status;
         bool sessionLives;
@@ -281,12 +284,12 @@ TEST(HislipFaults, EachEndsInItsStatusAndLeavesTheSessionAsItShould)
         {b::FaultKind::HislipFatal, "*IDN?", Op::Query, VI_ERROR_IO, false},
         {b::FaultKind::NoEnd, "*IDN?", Op::Query, VI_ERROR_TMO, true},
         {b::FaultKind::EndlessReply, "*IDN?", Op::Query, VI_ERROR_TMO, true},
-        {b::FaultKind::DropConnection, "device_readstb", Op::Stb, VI_ERROR_CONN_LOST, false}, // async channel
+        {b::FaultKind::DropConnection, "device_readstb", Op::Stb, VI_ERROR_CONN_LOST, false},  // async channel
         {b::FaultKind::HislipError, "device_clear", Op::Clear, VI_ERROR_IO, true},
     };
     ViSession rm = VI_NULL;
     viOpenDefaultRM(&rm);
-    for (const Row &r : rows) {
+    for (const Row& r : rows) {
         const std::string what = std::string(r.match) + " " + std::to_string(int(r.kind));
         ViSession vi = VI_NULL;
         ASSERT_EQ(viOpen(rm, bench.hislipResourceString(b::Instrument::Oscilloscope).c_str(), VI_NO_LOCK, 2000, &vi),

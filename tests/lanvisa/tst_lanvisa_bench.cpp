@@ -26,10 +26,10 @@ enum class Proto { Vxi11, Socket, Hislip };
 constexpr ViUInt32 kOpenTimeoutMs = 5000;
 constexpr ViUInt32 kIoTimeoutMs = 5000;
 constexpr ViUInt32 kShortTimeoutMs = 300;
-constexpr size_t kBenchReadChunk = 16u << 20; // the bench's largest device_read reply
+constexpr size_t kBenchReadChunk = 16u << 20;  // the bench's largest device_read reply
 constexpr size_t kReplyBuffer = 20000;
 
-std::string readFile(const std::string &path)
+std::string readFile(const std::string& path)
 {
     std::ifstream f(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
@@ -69,16 +69,19 @@ protected:
     {
         s_bench->clearFaults();
         viClose(m_rm);
-        for (const std::string &f : m_files)
+        for (const std::string& f : m_files)
             ::unlink(f.c_str());
     }
 
     std::string resource(b::Instrument i) const
     {
         switch (GetParam()) {
-        case Proto::Vxi11: return s_bench->resourceString(i);
-        case Proto::Hislip: return s_bench->hislipResourceString(i);
-        case Proto::Socket: break;
+        case Proto::Vxi11:
+            return s_bench->resourceString(i);
+        case Proto::Hislip:
+            return s_bench->hislipResourceString(i);
+        case Proto::Socket:
+            break;
         }
         return s_bench->socketResourceString(i);
     }
@@ -90,22 +93,22 @@ protected:
         EXPECT_EQ(viOpen(m_rm, resource(i).c_str(), VI_NO_LOCK, kOpenTimeoutMs, &vi), VI_SUCCESS) << resource(i);
         return vi;
     }
-    std::string tempFile(const char *tag)
+    std::string tempFile(const char* tag)
     {
-        const std::string f = ::testing::TempDir() + "lanvisa_" + tag + "_" + std::to_string(::getpid()) + "_" +
-                              std::to_string(m_files.size()) + ".bin";
+        const std::string f = ::testing::TempDir() + "lanvisa_" + tag + "_" + std::to_string(::getpid()) + "_"
+                              + std::to_string(m_files.size()) + ".bin";
         m_files.push_back(f);
         return f;
     }
     /// The program's query: "%20000c" into a zeroed buffer.
-    ViStatus query(ViSession vi, const char *command, std::string &reply)
+    ViStatus query(ViSession vi, const char* command, std::string& reply)
     {
         std::vector<char> buf(kReplyBuffer, 0);
         const ViStatus st = viQueryf(vi, command, "%20000c", buf.data());
         reply.assign(buf.data(), strnlen(buf.data(), buf.size()));
         return st;
     }
-    void command(const char *text)
+    void command(const char* text)
     {
         std::string reply;
         ASSERT_EQ(query(m_vi, text, reply), VI_SUCCESS) << text;
@@ -120,8 +123,8 @@ protected:
         command("*TRG;*OPC?\n");
     }
     /// The program's transfer: write, read "#n", read the digits, read the rest into a file.
-    ViStatus readBlockToFile(ViSession vi, const char *cmd, const std::string &path, size_t &length,
-                             ViUInt32 &fileCount)
+    ViStatus readBlockToFile(ViSession vi, const char* cmd, const std::string& path, size_t& length,
+                             ViUInt32& fileCount)
     {
         ViStatus st = viWrite(vi, reinterpret_cast<ViConstBuf>(cmd), static_cast<ViUInt32>(strlen(cmd)), VI_NULL);
         if (st != VI_SUCCESS)
@@ -138,19 +141,19 @@ protected:
         if (st < VI_SUCCESS)
             return st;
         header[digits] = 0;
-        length = std::strtoul(reinterpret_cast<char *>(header), nullptr, 10);
+        length = std::strtoul(reinterpret_cast<char*>(header), nullptr, 10);
         return viReadToFile(vi, path.c_str(), static_cast<ViUInt32>(length + 10), &fileCount);
     }
 
-    static b::Bench *s_bench;
+    static b::Bench* s_bench;
     ViSession m_rm = VI_NULL;
     ViSession m_vi = VI_NULL;
     std::vector<std::string> m_files;
 };
 
-b::Bench *BenchTest::s_bench = nullptr;
+b::Bench* BenchTest::s_bench = nullptr;
 
-b::Fault fault(b::FaultKind kind, const std::string &match)
+b::Fault fault(b::FaultKind kind, const std::string& match)
 {
     b::Fault f;
     f.instrument = b::Instrument::Oscilloscope;
@@ -164,18 +167,18 @@ std::string binaryData(size_t n, unsigned seed)
 {
     std::mt19937 gen(seed);
     std::string s(n, '\0');
-    for (char &c : s)
+    for (char& c : s)
         c = static_cast<char>(gen() & 0xFF);
     return s;
 }
 
-std::string blockOf(const std::string &data)
+std::string blockOf(const std::string& data)
 {
     const std::string len = std::to_string(data.size());
     return "#" + std::to_string(len.size()) + len + data + "\n";
 }
 
-} // namespace
+}  // namespace
 
 TEST_P(BenchTest, IdentityAndOpcRoundTrips)
 {
@@ -243,9 +246,9 @@ TEST_P(BenchTest, RepliesAtAndPastTheServersChunkSize)
 {
     for (size_t size : {kBenchReadChunk, kBenchReadChunk + 4096}) {
         std::string text = binaryData(size - 1, 3);
-        for (char &c : text)
+        for (char& c : text)
             if (c == '\n')
-                c = 'x'; // a socket reply ends at its first LF
+                c = 'x';  // a socket reply ends at its first LF
         text += "\n";
         b::Fault f = fault(b::FaultKind::ReplaceReply, "BIG?");
         f.text = text;
@@ -278,7 +281,7 @@ TEST_P(BenchTest, ReadsInPiecesAndTerminationCharacter)
         unsigned char piece[7];
         ViUInt32 got = 0;
         st = viRead(m_vi, piece, sizeof piece, &got);
-        joined.append(reinterpret_cast<char *>(piece), got);
+        joined.append(reinterpret_cast<char*>(piece), got);
     }
     EXPECT_EQ(joined, idn);
     EXPECT_EQ(st, wholeReply());
@@ -365,12 +368,12 @@ TEST_P(BenchTest, GoToLocalReachesTheBench)
     s_bench->clearLog(b::Instrument::Oscilloscope);
     const ViStatus st = viGpibControlREN(m_vi, VI_GPIB_REN_ADDRESS_GTL);
     if (GetParam() == Proto::Socket) {
-        EXPECT_EQ(st, VI_ERROR_NSUP_OPER); // a raw socket has no remote/local state
+        EXPECT_EQ(st, VI_ERROR_NSUP_OPER);  // a raw socket has no remote/local state
         return;
     }
     EXPECT_EQ(st, VI_SUCCESS);
     bool seen = false;
-    for (const b::LogEntry &e : s_bench->log(b::Instrument::Oscilloscope))
+    for (const b::LogEntry& e : s_bench->log(b::Instrument::Oscilloscope))
         seen = seen || (e.kind == b::LogKind::Procedure && e.text == "device_local");
     EXPECT_TRUE(seen);
     EXPECT_EQ(viGpibControlREN(m_vi, 7), VI_ERROR_INV_MODE);
@@ -473,7 +476,7 @@ TEST_P(BenchTest, SessionsAttributesAndErrors)
         ViAccessMode lockState = VI_NO_LOCK;
         EXPECT_EQ(viGetAttribute(holder, VI_ATTR_RSRC_LOCK_STATE, &lockState), VI_SUCCESS);
         EXPECT_EQ(lockState, ViAccessMode(VI_EXCLUSIVE_LOCK));
-        for (const std::string &r : {s_bench->resourceString(b::Instrument::VideoAnalyzer),
+        for (const std::string& r : {s_bench->resourceString(b::Instrument::VideoAnalyzer),
                                      s_bench->hislipResourceString(b::Instrument::VideoAnalyzer)})
             EXPECT_EQ(viOpen(m_rm, r.c_str(), VI_EXCLUSIVE_LOCK, 200, &other), VI_ERROR_RSRC_LOCKED) << r;
         viClose(holder);
@@ -539,20 +542,20 @@ TEST_P(BenchTest, ConcurrentSessionsFromSeveralThreads)
                 std::string reply;
                 if (query(vi, "*OPC?\n", reply) != VI_SUCCESS || reply != "1\n")
                     ++failures;
-                if (query(m_vi, "*OPC?\n", reply) != VI_SUCCESS || reply != "1\n") // shared session
+                if (query(m_vi, "*OPC?\n", reply) != VI_SUCCESS || reply != "1\n")  // shared session
                     ++failures;
             }
             viClose(vi);
         });
     }
-    for (auto &t : threads)
+    for (auto& t : threads)
         t.join();
     EXPECT_EQ(failures.load(), 0);
 }
 
-std::string protoName(const ::testing::TestParamInfo<Proto> &info)
+std::string protoName(const ::testing::TestParamInfo<Proto>& info)
 {
-    static const char *const names[] = {"Vxi11", "Socket", "Hislip"};
+    static const char* const names[] = {"Vxi11", "Socket", "Hislip"};
     return names[static_cast<int>(info.param)];
 }
 

@@ -38,14 +38,14 @@ struct Pair
         peer = fds[1];
     }
     ~Pair() { ::close(peer); }
-    void send(const std::vector<uint8_t> &b, size_t from = 0, size_t to = SIZE_MAX)
+    void send(const std::vector<uint8_t>& b, size_t from = 0, size_t to = SIZE_MAX)
     {
         to = std::min(to, b.size());
         ASSERT_EQ(::write(peer, b.data() + from, to - from), ssize_t(to - from));
     }
 };
 
-uint32_t resultOf(const std::vector<uint8_t> &head)
+uint32_t resultOf(const std::vector<uint8_t>& head)
 {
     p::XdrReader r(head.data(), head.size());
     p::ReplyHeader h;
@@ -54,13 +54,13 @@ uint32_t resultOf(const std::vector<uint8_t> &head)
     return v;
 }
 
-} // namespace
+}  // namespace
 
 TEST(RpcChannel, SkipsStaleRepliesAndJoinsFragments)
 {
     Pair pair;
     RpcChannel rpc(pair.conn);
-    pair.send(replyRecord(100, 1, 3)); // late answer to an earlier call
+    pair.send(replyRecord(100, 1, 3));  // late answer to an earlier call
     pair.send(replyRecord(101, 2, 5));
     std::vector<uint8_t> head;
     ASSERT_EQ(rpc.beginReply(101, Deadline::afterMs(1000), head), VI_SUCCESS);
@@ -118,7 +118,7 @@ TEST(Vxi11Status, ErrorCodesMapAndEveryStatusHasAText)
             EXPECT_NE(statusText(statusFromVxi11Error(e, c)), nullptr) << e;
     for (ViStatus s : {VI_SUCCESS_TERM_CHAR, VI_SUCCESS_MAX_CNT, VI_WARN_NULL_OBJECT, VI_WARN_NSUP_BUF,
                        VI_WARN_UNKNOWN_STATUS, VI_ERROR_INV_RSRC_NAME, VI_ERROR_FILE_ACCESS, VI_ERROR_FILE_IO,
-                       VI_ERROR_CONN_LOST, VI_ERROR_INV_SETUP, VI_ERROR_INV_MODE, VI_ERROR_USER_BUF,
-                       VI_ERROR_INV_SIZE, VI_ERROR_INV_MASK, VI_ERROR_NSUP_FMT, VI_ERROR_INV_FMT})
+                       VI_ERROR_CONN_LOST, VI_ERROR_INV_SETUP, VI_ERROR_INV_MODE, VI_ERROR_USER_BUF, VI_ERROR_INV_SIZE,
+                       VI_ERROR_INV_MASK, VI_ERROR_NSUP_FMT, VI_ERROR_INV_FMT})
         EXPECT_NE(statusText(s), nullptr) << std::hex << s;
 }

@@ -8,21 +8,24 @@
 using namespace lanvisa;
 
 namespace {
-bool parse(const char *s, ResourceName &r) { return parseResourceName(s, std::strlen(s), r); }
-} // namespace
+bool parse(const char* s, ResourceName& r)
+{
+    return parseResourceName(s, std::strlen(s), r);
+}
+}  // namespace
 
 TEST(ResourceName, AcceptedFormsAndTheirParts)
 {
     struct Case
     {
-        const char *text;
+        const char* text;
         ResourceKind kind;
         uint16_t board;
-        const char *host;
-        const char *device;
+        const char* host;
+        const char* device;
         uint16_t port;
         uint16_t corePort;
-        const char *canonical;
+        const char* canonical;
     };
     const Case cases[] = {
         {"TCPIP::10.0.0.5::INSTR", ResourceKind::Vxi11, 0, "10.0.0.5", "inst0", 0, 0, "TCPIP0::10.0.0.5::inst0::INSTR"},
@@ -41,7 +44,7 @@ TEST(ResourceName, AcceptedFormsAndTheirParts)
         {"TCPIP65535::255.255.255.255::65535::SOCKET", ResourceKind::Socket, 65535, "255.255.255.255", "", 65535, 0,
          "TCPIP65535::255.255.255.255::65535::SOCKET"},
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         ResourceName r;
         ASSERT_TRUE(parse(c.text, r)) << c.text;
         EXPECT_EQ(r.kind, c.kind) << c.text;
@@ -60,7 +63,7 @@ TEST(ResourceName, AcceptedFormsAndTheirParts)
 
 TEST(ResourceName, RefusedForms)
 {
-    const char *bad[] = {
+    const char* bad[] = {
         "",
         "TCPIP",
         "TCPIP::",
@@ -89,7 +92,7 @@ TEST(ResourceName, RefusedForms)
         " TCPIP::host::INSTR",
         "TCPIP::host::INSTR ",
     };
-    for (const char *text : bad) {
+    for (const char* text : bad) {
         ResourceName r;
         EXPECT_FALSE(parse(text, r)) << "'" << text << "'";
     }

@@ -11,12 +11,12 @@ using namespace lanvisa;
 
 namespace {
 /// Feeds `stream` split at `split` and returns the message lengths found.
-std::vector<size_t> messages(const std::string &stream, size_t split)
+std::vector<size_t> messages(const std::string& stream, size_t split)
 {
     TerminatorScanner s;
     std::vector<size_t> ends;
     size_t start = 0, pos = 0;
-    const uint8_t *p = reinterpret_cast<const uint8_t *>(stream.data());
+    const uint8_t* p = reinterpret_cast<const uint8_t*>(stream.data());
     for (size_t limit : {split, stream.size()}) {
         while (pos < limit) {
             auto r = s.scan(p + pos, limit - pos, '\n');
@@ -29,7 +29,7 @@ std::vector<size_t> messages(const std::string &stream, size_t split)
     }
     return ends;
 }
-} // namespace
+}  // namespace
 
 TEST(TerminatorScanner, BlockDataNeverEndsAMessageAtAnySplit)
 {

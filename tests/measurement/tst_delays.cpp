@@ -27,8 +27,7 @@ QVector<double> axis(int osTyp, int pts)
     return t;
 }
 
-PassDelays delays(int osTyp, int n, const QVector<double>& d1, const QVector<double>& d2,
-                  const QVector<double>& d3)
+PassDelays delays(int osTyp, int n, const QVector<double>& d1, const QVector<double>& d2, const QVector<double>& d3)
 {
     return computeDelays(osTyp, n, d1, d2, d3, axis(osTyp, n));
 }
@@ -93,7 +92,7 @@ private slots:
             d2[i] = 0.2;  // seven high values, then one exactly at the level
         d2[27] = 0.05;
         for (int i = 30; i < 38; ++i)
-            d2[i] = 0.06;  // a run of eight
+            d2[i] = 0.06;     // a run of eight
         d2[5] = d2[6] = 0.2;  // before the source edge: never looked at
         const PassDelays r = delays(0, 101, step(101, 10), d2, QVector<double>(101, 0.0));
         QCOMPARE(r.irf, 30);

@@ -27,26 +27,26 @@ class TstFiles : public QObject
     int save(const QString& f, const QVector<double>& d, ViInt32 cnt)
     {
         int rc = 99;
-        if (!QMetaObject::invokeMethod(w, "SaveBinFile", Qt::DirectConnection, Q_RETURN_ARG(int, rc),
-                                       Q_ARG(QString, f), Q_ARG(QVector<double>, d), Q_ARG(ViInt32, cnt)))
+        if (!QMetaObject::invokeMethod(w, "SaveBinFile", Qt::DirectConnection, Q_RETURN_ARG(int, rc), Q_ARG(QString, f),
+                                       Q_ARG(QVector<double>, d), Q_ARG(ViInt32, cnt)))
             qFatal("SaveBinFile not invocable");
         return rc;
     }
     int load(const QString& f, QVector<double>* d, ViInt32* cnt)
     {
         int rc = 99;
-        if (!QMetaObject::invokeMethod(w, "LoadBinFile", Qt::DirectConnection, Q_RETURN_ARG(int, rc),
-                                       Q_ARG(QString, f), Q_ARG(QVector<double>*, d), Q_ARG(ViInt32*, cnt)))
+        if (!QMetaObject::invokeMethod(w, "LoadBinFile", Qt::DirectConnection, Q_RETURN_ARG(int, rc), Q_ARG(QString, f),
+                                       Q_ARG(QVector<double>*, d), Q_ARG(ViInt32*, cnt)))
             qFatal("LoadBinFile not invocable");
         return rc;
     }
-    void calcDeltaT2(int n, QVector<double>* a, QVector<double>* b, QVector<double>* c, QVector<double>* t,
-                     double* rf, double* snk)
+    void calcDeltaT2(int n, QVector<double>* a, QVector<double>* b, QVector<double>* c, QVector<double>* t, double* rf,
+                     double* snk)
     {
         QVERIFY(QMetaObject::invokeMethod(w, "CalcDeltaT2", Qt::DirectConnection, Q_ARG(int, n),
                                           Q_ARG(QVector<double>*, a), Q_ARG(QVector<double>*, b),
-                                          Q_ARG(QVector<double>*, c), Q_ARG(QVector<double>*, t),
-                                          Q_ARG(double*, rf), Q_ARG(double*, snk)));
+                                          Q_ARG(QVector<double>*, c), Q_ARG(QVector<double>*, t), Q_ARG(double*, rf),
+                                          Q_ARG(double*, snk)));
     }
 
 private slots:
@@ -138,8 +138,8 @@ private slots:
         const quint64 nanBits = 0x7ff8dead0000beefULL;  // a not-a-number carrying a payload
         double odd;
         std::memcpy(&odd, &nanBits, 8);
-        d << 1.0 / 3.0 << -0.0 << std::numeric_limits<double>::infinity()
-          << std::numeric_limits<double>::denorm_min() << odd;
+        d << 1.0 / 3.0 << -0.0 << std::numeric_limits<double>::infinity() << std::numeric_limits<double>::denorm_min()
+          << odd;
         const QString f = m_dir.filePath("rt.bin");
         QCOMPARE(save(f, d, d.size()), 0);
         QFile raw(f);

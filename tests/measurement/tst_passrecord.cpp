@@ -124,13 +124,14 @@ private slots:
             QCOMPARE(a.time, b.time);
             QCOMPARE(a.startRepeats, b.startRepeats);
             QCOMPARE(a.failedAcquisitions, b.failedAcquisitions);
-            for (auto f : {&PassRow::src2Rf, &PassRow::src2Hd, &PassRow::src2Snk, &PassRow::tsrc, &PassRow::trf,
-                           &PassRow::tsnk})
+            for (auto f :
+                 {&PassRow::src2Rf, &PassRow::src2Hd, &PassRow::src2Snk, &PassRow::tsrc, &PassRow::trf, &PassRow::tsnk})
                 QVERIFY2(sameBits(a.*f, b.*f), qPrintable(QString("pass %1").arg(i + 1)));
             QCOMPARE(a.outlier, i == 4 ? QString("src2rf_ms") : QString());
         }
         QVERIFY(rec.trailer.last().contains("src2rf_ms median 81.575"));
-        QVERIFY(readAll(path).contains("\n2,2026-03-29T03:00:00.350+02:00,,,102.89999999999999,0,0,-0.09999999999999999,,,\n"));
+        QVERIFY(readAll(path).contains(
+            "\n2,2026-03-29T03:00:00.350+02:00,,,102.89999999999999,0,0,-0.09999999999999999,,,\n"));
     }
 
     // A crash before the end: every finished row, no decision; a row cut by

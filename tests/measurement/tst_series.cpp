@@ -34,8 +34,7 @@ struct Script : SeriesHost
 
     CallResult ok(Instrument to, const QString& call)
     {
-        log << (to == Instrument::Oscilloscope ? "OS " : to == Instrument::SpectrumAnalyzer ? "SA " : "VA ")
-                + call;
+        log << (to == Instrument::Oscilloscope ? "OS " : to == Instrument::SpectrumAnalyzer ? "SA " : "VA ") + call;
         int& left = fail[log.last()];
         if (left == 0)
             return CallResult::success();
@@ -143,9 +142,9 @@ private slots:
         run.go(s, 1, 0, false, true);
         QCOMPARE(s.log, QStringList({"SA INIT:CONT OFF;*OPC?\n", "OS INIT:CONT OFF;*OPC?\n", "OS *TRG;*OPC?\n",
                                      "OS FORM REAL,32;*OPC?\n", "OS CHAN1:DATA?\n", "SA FORM REAL,32;*OPC?\n",
-                                     "SA TRAC? TRACE1, 1000\n", "VA READ:AVDA:TTV:STAT?\n",
-                                     "VA READ:AVDA:TTV:COUN?\n", "VA READ:AVDA:TTV:VAL?\n", "OS CHAN2:DATA?\n"})
-                             + kFirstClosing);
+                                     "SA TRAC? TRACE1, 1000\n", "VA READ:AVDA:TTV:STAT?\n", "VA READ:AVDA:TTV:COUN?\n",
+                                     "VA READ:AVDA:TTV:VAL?\n", "OS CHAN2:DATA?\n"})
+                            + kFirstClosing);
         QCOMPARE(run.r.end, SeriesEnd::Completed);
         QCOMPARE(run.r.counted, 1);
         QCOMPARE(run.pts, 1000);
@@ -163,9 +162,9 @@ private slots:
         s.points = 500;
         Run run;
         run.go(s, 2, 1, true, false);
-        const QStringList pass{"SA INIT:CONT OFF;*OPC?\n", "OS SING;*OPC?\n", "OS FORM REAL,32;*OPC?\n",
-                               "OS *TRG;*OPC?\n", "OS CHAN1:DATA?\n", "SA SWE:POIN 500;*OPC?\n",
-                               "OS CHAN3:DATA?\n", "OS CHAN2:DATA?\n"};
+        const QStringList pass{"SA INIT:CONT OFF;*OPC?\n", "OS SING;*OPC?\n",  "OS FORM REAL,32;*OPC?\n",
+                               "OS *TRG;*OPC?\n",          "OS CHAN1:DATA?\n", "SA SWE:POIN 500;*OPC?\n",
+                               "OS CHAN3:DATA?\n",         "OS CHAN2:DATA?\n"};
         QCOMPARE(s.log, pass + pass + QStringList({"OS RUN;*OPC?\n", "SA INIT:CONT ON;*OPC?\n"}));
         QCOMPARE(run.r.src2Hd, (QVector<double>{0.0, 0.0}));  // HDMI off: 0, as ever
         QCOMPARE(run.r.src2HdMean, 0.0);
@@ -333,7 +332,7 @@ private slots:
         QCOMPARE(rec.rows.size(), 2);
         QCOMPARE(rec.rows[1].src2Snk, run.r.src2Snk[1]);
         QVERIFY(rec.hasOutlierDecision());
-        QVERIFY(entries(dir.path(), QDir::Dirs).isEmpty());           // no private folder left
+        QVERIFY(entries(dir.path(), QDir::Dirs).isEmpty());  // no private folder left
     }
 
     void filesOnlyWithSaveData()

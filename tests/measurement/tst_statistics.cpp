@@ -35,16 +35,15 @@ private slots:
         QTest::addColumn<QVector<double>>("values");
         // n, missing, mean, sigma, min, p5, median, p95, p99, max
         QTest::addColumn<QVector<double>>("want");
-        QTest::newRow("four and missing") << QVector<double>{4, kNaN, 2, 1, 3}
-                                          << QVector<double>{4, 1, 2.5, std::sqrt(5.0 / 3.0), 1, 1.15, 2.5, 3.85,
-                                                             3.97, 4};
+        QTest::newRow("four and missing")
+            << QVector<double>{4, kNaN, 2, 1, 3}
+            << QVector<double>{4, 1, 2.5, std::sqrt(5.0 / 3.0), 1, 1.15, 2.5, 3.85, 3.97, 4};
         QTest::newRow("single pass") << QVector<double>{81.5}
                                      << QVector<double>{1, 0, 81.5, kNaN, 81.5, 81.5, 81.5, 81.5, 81.5, 81.5};
         QTest::newRow("identical") << QVector<double>(5, 7.25)
                                    << QVector<double>{5, 0, 7.25, 0, 7.25, 7.25, 7.25, 7.25, 7.25, 7.25};
-        QTest::newRow("nothing delivered")
-            << QVector<double>{kNaN, INFINITY, kNaN}
-            << QVector<double>{0, 3, kNaN, kNaN, kNaN, kNaN, kNaN, kNaN, kNaN, kNaN};
+        QTest::newRow("nothing delivered") << QVector<double>{kNaN, INFINITY, kNaN}
+                                           << QVector<double>{0, 3, kNaN, kNaN, kNaN, kNaN, kNaN, kNaN, kNaN, kNaN};
     }
 
     void summaries()

@@ -22,7 +22,7 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 // Hex digits, blanks between them ignored: "80000040 00000042".
-Bytes hex(const std::string &s)
+Bytes hex(const std::string& s)
 {
     std::string digits;
     for (char c : s)
@@ -34,15 +34,19 @@ Bytes hex(const std::string &s)
     return out;
 }
 
-Bytes text(const std::string &s) { return Bytes(s.begin(), s.end()); }
+Bytes text(const std::string& s)
+{
+    return Bytes(s.begin(), s.end());
+}
 
-Bytes operator+(Bytes a, const Bytes &b)
+Bytes operator+(Bytes a, const Bytes& b)
 {
     a.insert(a.end(), b.begin(), b.end());
     return a;
 }
 
-template <class T> Bytes encoded(const T &v)
+template <class T>
+Bytes encoded(const T& v)
 {
     XdrWriter w;
     encode(w, v);
@@ -52,7 +56,8 @@ template <class T> Bytes encoded(const T &v)
 // A VXI-11 structure against its known bytes: the encoder writes them, the
 // decoder takes all of them back into the same fields (encoding what it read
 // gives them again), and every strict prefix is refused.
-template <class T> void expectBytes(const T &v, const std::string &known)
+template <class T>
+void expectBytes(const T& v, const std::string& known)
 {
     const Bytes k = hex(known);
     EXPECT_EQ(encoded(v), k) << known;
@@ -69,12 +74,12 @@ template <class T> void expectBytes(const T &v, const std::string &known)
 }
 
 // Record mark, RPC call header with xid 0x42 and AUTH_NONE, for a core call.
-std::string coreCall(const char *mark, const char *proc)
+std::string coreCall(const char* mark, const char* proc)
 {
-    return std::string(mark) + " 00000042 00000000 00000002 000607af 00000001 " + proc +
-           " 00000000 00000000 00000000 00000000 ";
+    return std::string(mark) + " 00000042 00000000 00000002 000607af 00000001 " + proc
+           + " 00000000 00000000 00000000 00000000 ";
 }
-} // namespace
+}  // namespace
 
 // Words, strings and padding: the VXI-11 rows below.
 TEST(Xdr, BoolAndBoundsRefused)
@@ -82,10 +87,10 @@ TEST(Xdr, BoolAndBoundsRefused)
     const Bytes bytes = hex("00000002 00000005 61626364 65000000");
     XdrReader r(bytes);
     bool b = false;
-    EXPECT_FALSE(r.getBool(b)); // 0 or 1 only
+    EXPECT_FALSE(r.getBool(b));  // 0 or 1 only
     XdrReader longer(bytes.data() + 4, 12);
     std::string s;
-    EXPECT_FALSE(longer.getString(s, 4)); // over the caller's bound
+    EXPECT_FALSE(longer.getString(s, 4));  // over the caller's bound
 }
 
 TEST(RecordMark, FragmentsAndAssemblyAtEverySplit)
@@ -122,7 +127,7 @@ TEST(RecordMark, FragmentsAndAssemblyAtEverySplit)
 TEST(RecordMark, TheCapHoldsForTheWholeRecord)
 {
     size_t used = 0;
-    const Bytes hostile = hex("ffffffff 010203"); // one fragment of 2 GB
+    const Bytes hostile = hex("ffffffff 010203");  // one fragment of 2 GB
     RecordAssembler a(4096);
     EXPECT_EQ(a.feed(hostile.data(), hostile.size(), used), RecordAssembler::Status::TooLarge);
     EXPECT_LE(a.record().capacity(), 4096u);
@@ -160,7 +165,8 @@ TEST(Rpc, GetPortCallAndReply)
     for (auto port : {std::make_pair(40123u, "00009cbb"), std::make_pair(70000u, "00011170")}) {
         XdrWriter reply;
         encodeGetPortReply(reply, 0x77, port.first);
-        EXPECT_EQ(reply.bytes(), hex(std::string("00000077 00000001 00000000 00000000 00000000 00000000 ") + port.second));
+        EXPECT_EQ(reply.bytes(),
+                  hex(std::string("00000077 00000001 00000000 00000000 00000000 00000000 ") + port.second));
         XdrReader rr(reply.bytes());
         ReplyHeader h;
         uint32_t got = 0;
@@ -173,31 +179,31 @@ TEST(Rpc, ReplyKinds)
 {
     struct Row
     {
-        std::function<void(XdrWriter &)> enc;
-        const char *known;
-        std::function<bool(const ReplyHeader &)> check;
+        std::function<void(XdrWriter&)> enc;
+        const char* known;
+        std::function<bool(const ReplyHeader&)> check;
     };
     const std::vector<Row> rows = {
-        {[](XdrWriter &w) { encodeAcceptedReply(w, 1, AcceptStat::Success); },
-         "00000001 00000001 00000000 00000000 00000000 00000000", [](const ReplyHeader &h) { return h.succeeded(); }},
-        {[](XdrWriter &w) { encodeAcceptedReply(w, 1, AcceptStat::ProgMismatch, 1, 3); },
+        {[](XdrWriter& w) { encodeAcceptedReply(w, 1, AcceptStat::Success); },
+         "00000001 00000001 00000000 00000000 00000000 00000000", [](const ReplyHeader& h) { return h.succeeded(); }},
+        {[](XdrWriter& w) { encodeAcceptedReply(w, 1, AcceptStat::ProgMismatch, 1, 3); },
          "00000001 00000001 00000000 00000000 00000000 00000002 00000001 00000003",
-         [](const ReplyHeader &h) {
+         [](const ReplyHeader& h) {
              return h.acceptStat == AcceptStat::ProgMismatch && h.mismatchLow == 1 && h.mismatchHigh == 3;
          }},
-        {[](XdrWriter &w) { encodeAcceptedReply(w, 1, AcceptStat::ProcUnavail); },
+        {[](XdrWriter& w) { encodeAcceptedReply(w, 1, AcceptStat::ProcUnavail); },
          "00000001 00000001 00000000 00000000 00000000 00000003",
-         [](const ReplyHeader &h) { return !h.succeeded() && h.acceptStat == AcceptStat::ProcUnavail; }},
-        {[](XdrWriter &w) { encodeDeniedReply(w, 1, RejectStat::RpcMismatch, 2, 2); },
+         [](const ReplyHeader& h) { return !h.succeeded() && h.acceptStat == AcceptStat::ProcUnavail; }},
+        {[](XdrWriter& w) { encodeDeniedReply(w, 1, RejectStat::RpcMismatch, 2, 2); },
          "00000001 00000001 00000001 00000000 00000002 00000002",
-         [](const ReplyHeader &h) {
+         [](const ReplyHeader& h) {
              return h.replyStat == ReplyStat::Denied && h.rejectStat == RejectStat::RpcMismatch && h.mismatchHigh == 2;
          }},
-        {[](XdrWriter &w) { encodeDeniedReply(w, 1, RejectStat::AuthError, 0, 0, AuthStat::TooWeak); },
+        {[](XdrWriter& w) { encodeDeniedReply(w, 1, RejectStat::AuthError, 0, 0, AuthStat::TooWeak); },
          "00000001 00000001 00000001 00000001 00000005",
-         [](const ReplyHeader &h) { return h.rejectStat == RejectStat::AuthError && h.authStat == AuthStat::TooWeak; }},
+         [](const ReplyHeader& h) { return h.rejectStat == RejectStat::AuthError && h.authStat == AuthStat::TooWeak; }},
     };
-    for (const Row &row : rows) {
+    for (const Row& row : rows) {
         XdrWriter w;
         row.enc(w);
         const Bytes k = hex(row.known);
@@ -238,7 +244,7 @@ TEST(Rpc, CallHeaderSkipsForeignCredentialsAndRefusesLongOnes)
     uint32_t arg = 0;
     ASSERT_TRUE(r.getUint32(arg));
     EXPECT_EQ(arg, 99u);
-    Bytes big = hex("00000005 00000000 00000002 00000001 00000001 00000001 00000001 00000191"); // body 401
+    Bytes big = hex("00000005 00000000 00000002 00000001 00000001 00000001 00000001 00000191");  // body 401
     big.resize(big.size() + 404);
     XdrReader rb(big);
     EXPECT_FALSE(decodeCallHeader(rb, dc));
@@ -254,7 +260,8 @@ TEST(Vxi11, CallsAndRepliesHaveTheDocumentedBytes)
     XdrWriter w = XdrWriter::forRecord();
     encodeCoreCall(w, 0x42, CoreProc::CreateLink, link);
     ASSERT_TRUE(w.finishRecord());
-    EXPECT_EQ(w.bytes(), hex(coreCall("80000040", "0000000a") + "0012d687 00000001 00002710 00000005 696e7374 30000000"));
+    EXPECT_EQ(w.bytes(),
+              hex(coreCall("80000040", "0000000a") + "0012d687 00000001 00002710 00000005 696e7374 30000000"));
     XdrReader r(w.bytes().data() + kRecordMarkSize, w.size() - kRecordMarkSize);
     DecodedCall dc;
     ASSERT_TRUE(decodeCallHeader(r, dc));
@@ -368,8 +375,8 @@ TEST(Hislip, MessagesHaveTheDocumentedBytes)
                 if (st == hs::MessageAssembler::Status::TooLarge)
                     seen.push_back("too large " + std::to_string(a.header().type));
                 if (st == hs::MessageAssembler::Status::Complete) {
-                    seen.push_back(std::to_string(a.header().type) + " " +
-                                   std::string(a.payload().begin(), a.payload().end()));
+                    seen.push_back(std::to_string(a.header().type) + " "
+                                   + std::string(a.payload().begin(), a.payload().end()));
                     a.next();
                 }
             }

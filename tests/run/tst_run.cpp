@@ -15,8 +15,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <csignal>
 #include <cmath>
+#include <csignal>
 #include <functional>
 
 using namespace faults;
@@ -33,9 +33,9 @@ struct Outcome
 
 QStringList instruments(const qb::Bench& b)
 {
-    return {"--scope", QString::fromStdString(b.resourceString(Instrument::Oscilloscope)), "--sa",
-            QString::fromStdString(b.resourceString(Instrument::SpectrumAnalyzer)), "--va",
-            QString::fromStdString(b.resourceString(Instrument::VideoAnalyzer))};
+    return {"--scope", QString::fromStdString(b.resourceString(Instrument::Oscilloscope)),
+            "--sa",    QString::fromStdString(b.resourceString(Instrument::SpectrumAnalyzer)),
+            "--va",    QString::fromStdString(b.resourceString(Instrument::VideoAnalyzer))};
 }
 
 qb::Bench* startBench(qb::Options opt, const QString& fault = QString())
@@ -110,10 +110,14 @@ private slots:
         Watchdog dog("series", 120);
         std::unique_ptr<qb::Bench> bench(startBench(qb::testOptions()));
         const QString dir = fresh("series");
-        const Outcome o = launch(instruments(*bench) << "--count" << "3" << "--json" << "--data-dir" << dir << "--save"
-                                                     << "on" << "--family" << (first ? "first" : "second") << "--rf"
-                                                     << (scopeRf ? "scope" : "analyzer") << "--hdmi"
-                                                     << (hdmi ? "on" : "off"));
+        const Outcome o =
+            launch(instruments(*bench) << "--count"
+                                       << "3"
+                                       << "--json"
+                                       << "--data-dir" << dir << "--save"
+                                       << "on"
+                                       << "--family" << (first ? "first" : "second") << "--rf"
+                                       << (scopeRf ? "scope" : "analyzer") << "--hdmi" << (hdmi ? "on" : "off"));
         QVERIFY2(o.code == 0, qPrintable(o.err));
         QCOMPARE(o.passes.size(), 3);
         QCOMPARE(o.summaries.size(), 1);
@@ -161,20 +165,21 @@ private slots:
         b.write("[Oscilloscope]\nTrigger Level=0.0x3\n");
         QTest::newRow("init fails at a step") << QStringList{"--family", "first"} << "scope:drop:match=TIM:RANG 1.0"
                                               << 1 << "oscilloscope Init failed at \"TIM:RANG 1.0;*OPC?\"";
-        QTest::newRow("instruments keep failing") << QStringList{"--count", "5"} << "scope:drop:count=0:match=CHAN1:DATA?"
-                                                  << 1 << "stopped after 0 of 5 passes";
+        QTest::newRow("instruments keep failing")
+            << QStringList{"--count", "5"} << "scope:drop:count=0:match=CHAN1:DATA?" << 1
+            << "stopped after 0 of 5 passes";
         QTest::newRow("unknown option") << QStringList{"--frobnicate"} << "" << 2 << "unknown option --frobnicate";
         QTest::newRow("count too large") << QStringList{"--count", "100001"} << "" << 2 << "--count \"100001\"";
         QTest::newRow("repeat too large") << QStringList{"--repeat", "100001"} << "" << 2 << "--repeat \"100001\"";
         QTest::newRow("value missing") << QStringList{"--count"} << "" << 2 << "--count needs a value";
         QTest::newRow("bad choice") << QStringList{"--family=third"} << "" << 2 << "first or second";
         QTest::newRow("corrupt settings") << QStringList{"--config", corrupt} << "" << 2 << "not UTF-8 text";
-        QTest::newRow("bad number in settings") << QStringList{"--config", badNumber} << "" << 2
-                                                << "Trigger Level \"0.0x3\" is not a finite number";
-        QTest::newRow("no settings file") << QStringList{"--config", tmp.filePath("none.cfg")} << "" << 2
-                                          << "cannot be read";
-        QTest::newRow("data folder impossible") << QStringList{"--data-dir", file.fileName() + "/sub", "--save", "on"}
-                                                << "" << 4 << "cannot be created";
+        QTest::newRow("bad number in settings")
+            << QStringList{"--config", badNumber} << "" << 2 << "Trigger Level \"0.0x3\" is not a finite number";
+        QTest::newRow("no settings file")
+            << QStringList{"--config", tmp.filePath("none.cfg")} << "" << 2 << "cannot be read";
+        QTest::newRow("data folder impossible")
+            << QStringList{"--data-dir", file.fileName() + "/sub", "--save", "on"} << "" << 4 << "cannot be created";
     }
     void exitStatus()
     {
@@ -184,7 +189,8 @@ private slots:
         QFETCH(QString, says);
         Watchdog dog("exitStatus", 120);
         std::unique_ptr<qb::Bench> bench(startBench(qb::testOptions(), fault));
-        const Outcome o = launch(instruments(*bench) << "--save" << "off" << args);
+        const Outcome o = launch(instruments(*bench) << "--save"
+                                                     << "off" << args);
         QCOMPARE(o.code, status);
         QVERIFY2(o.err.contains(says), qPrintable(o.err));
         // Refused before any instrument was touched.
@@ -197,7 +203,13 @@ private slots:
     void filesFailed()
     {
         using measurement::SeriesEnd;
-        const struct { SeriesEnd end; bool record; int traces; int status; } rows[] = {
+        const struct
+        {
+            SeriesEnd end;
+            bool record;
+            int traces;
+            int status;
+        } rows[] = {
             {SeriesEnd::Completed, true, 0, 4}, {SeriesEnd::Cancelled, false, 2, 4}, {SeriesEnd::Aborted, true, 0, 1}};
         for (const auto& row : rows) {
             measurement::SeriesResult r;
@@ -232,29 +244,39 @@ private slots:
         const QString dir = fresh("signal");
         qint64 afterSecond = -1;
         size_t sentBefore = 0;
-        const Outcome o = launch(instruments(*bench) << "--count" << "50" << "--json" << "--quiet" << "--family"
-                                                     << "first" << "--hdmi" << "off" << "--save" << "on"
-                                                     << "--data-dir" << dir,
-                                 [&](QProcess& p) {
-                                     QElapsedTimer clock;
-                                     clock.start();
-                                     // Two passes counted (or the second hanging in its read).
-                                     auto ready = [&] {
-                                         return twice ? occurrences(bench->messages(Instrument::Oscilloscope), 1000, "CHAN2:DATA?") >= 2
-                                                      : p.peek(1 << 20).count('\n') >= 2;
-                                     };
-                                     while (!ready() && clock.elapsed() < 60000)
-                                         p.waitForReadyRead(20);
-                                     sentBefore = bench->messages(Instrument::Oscilloscope).size();
-                                     ::kill(pid_t(p.processId()), SIGINT);
-                                     if (twice) {
-                                         QTest::qWait(300);
-                                         clock.restart();
-                                         ::kill(pid_t(p.processId()), SIGTERM);
-                                         p.waitForFinished(10000);
-                                         afterSecond = clock.elapsed();
-                                     }
-                                 });
+        const Outcome o =
+            launch(instruments(*bench) << "--count"
+                                       << "50"
+                                       << "--json"
+                                       << "--quiet"
+                                       << "--family"
+                                       << "first"
+                                       << "--hdmi"
+                                       << "off"
+                                       << "--save"
+                                       << "on"
+                                       << "--data-dir" << dir,
+                   [&](QProcess& p) {
+                       QElapsedTimer clock;
+                       clock.start();
+                       // Two passes counted (or the second hanging in its read).
+                       auto ready = [&] {
+                           return twice
+                                      ? occurrences(bench->messages(Instrument::Oscilloscope), 1000, "CHAN2:DATA?") >= 2
+                                      : p.peek(1 << 20).count('\n') >= 2;
+                       };
+                       while (!ready() && clock.elapsed() < 60000)
+                           p.waitForReadyRead(20);
+                       sentBefore = bench->messages(Instrument::Oscilloscope).size();
+                       ::kill(pid_t(p.processId()), SIGINT);
+                       if (twice) {
+                           QTest::qWait(300);
+                           clock.restart();
+                           ::kill(pid_t(p.processId()), SIGTERM);
+                           p.waitForFinished(10000);
+                           afterSecond = clock.elapsed();
+                       }
+                   });
         QCOMPARE(o.code, 3);
         if (twice) {
             QVERIFY2(afterSecond < 2000, qPrintable(QString::number(afterSecond)));  // the read waits 5 s
@@ -279,8 +301,15 @@ private slots:
         Watchdog dog("repeat", 120);
         std::unique_ptr<qb::Bench> bench(startBench(qb::testOptions()));
         const QString dir = fresh("repeat");
-        const Outcome o = launch(instruments(*bench) << "--count" << "2" << "--repeat" << "3" << "--json" << "--quiet"
-                                                     << "--save" << "on" << "--data-dir" << dir);
+        const Outcome o = launch(instruments(*bench) << "--count"
+                                                     << "2"
+                                                     << "--repeat"
+                                                     << "3"
+                                                     << "--json"
+                                                     << "--quiet"
+                                                     << "--save"
+                                                     << "on"
+                                                     << "--data-dir" << dir);
         QVERIFY2(o.code == 0, qPrintable(o.err));
         QCOMPARE(o.passes.size(), 6);
         QCOMPARE(o.summaries.size(), 3);

@@ -29,7 +29,10 @@ class TstInitBench : public QObject
     MainWindow* w = nullptr;
 
     template <typename T>
-    T* child(const char* name) { return testsupport::child<T>(w, name); }
+    T* child(const char* name)
+    {
+        return testsupport::child<T>(w, name);
+    }
 
     void setResources(const QString& os, const QString& sa, const QString& va)
     {
@@ -46,8 +49,9 @@ class TstInitBench : public QObject
         QFETCH(QStringList, ticked);
         QFETCH(QString, idn);
         QFETCH(int, sent);
-        const char* button = inst == Instrument::Oscilloscope ? "OsInit"
-                           : inst == Instrument::SpectrumAnalyzer ? "SaInit" : "VaInit";
+        const char* button = inst == Instrument::Oscilloscope       ? "OsInit"
+                             : inst == Instrument::SpectrumAnalyzer ? "SaInit"
+                                                                    : "VaInit";
         const QString reset = QString(button).left(2) + "Rst";
         child<QComboBox>("OsTyp")->setCurrentIndex(osTyp);
         for (const char* box : {"OsRst", "SaRst", "SaIfDem", "VaRst"})
@@ -143,28 +147,57 @@ private slots:
         QTest::addColumn<QString>("identity");
         QTest::addColumn<QStringList>("settings");
         const QString kle = QString::fromStdString(Options().analyzerIdentity);
-        QTest::newRow("os first family, channel 3") << Instrument::Oscilloscope << kle << QStringList{
-            "ACQ:POIN? 20000", "TIM:RANG? 1", "TIM:REF? 50", "EXP:WAV:RAW? 1", "SYST:DISP:UPD? 1",
-            "CHAN1:SCAL? 0.05", "CHAN1:POS? -2", "CHAN1:COUP? DC", "CHAN1:BAND? B20", "CHAN2:SCAL? 0.05",
-            "CHAN2:POS? -2", "CHAN2:COUP? DC", "CHAN3? 1", "CHAN3:SCAL? 0.2", "CHAN3:POS? -3", "CHAN3:COUP? DC",
-            "CHAN3:TYPE? RMS", "TRIG3:OFFS:LIM? 0", "CHAN1:DIGF:CUT? 100000", "TRIG1:LEV1? 0.035",
-            "TRIG1:MODE? NORM", "TRIG1:ANED:NREJ? 1", "TRIG1:HOLD:MODE? TIME", "TRIG1:HOLD:TIME? 1.3",
-            "TRIG1:OUT:STAT? 1", "FORM? ASC,0", "EXP:WAV:INCX? 0", "INIT:CONT? 1"};
-        QTest::newRow("os second family") << Instrument::Oscilloscope << kle << QStringList{
-            "TRIG:B:ENAB? 0", "TRIG:A:TYPE? EDGE", "TRIG:A:SOUR? CH1", "TRIG:A:ENAB? 1", "TRIG:A:MODE? NORM",
-            "TRIG:A:EDGE:SLOP? POS", "TRIG:A:EDGE:COUP? DC", "TRIG:A:EDGE:FILT:LPAS? 1", "TRIG:A:LEV1? -0.0125",
-            "ACQ:WRAT? MSAM", "TIM:SCAL? 0.1", "TIM:POS? 0", "TIM:REF? 50", "CHAN2:STAT? 1", "CHAN2:SCAL? 0.05",
-            "CHAN2:POS? -3", "CHAN2:COUP? DCL", "CHAN2:TYPE? SAMP", "CHAN2:BAND? B20", "CHAN1:STAT? 1",
-            "CHAN1:SCAL? 0.05", "CHAN1:POS? -3", "CHAN1:COUP? DCL", "CHAN1:TYPE? SAMP", "CHAN1:BAND? B20"};
-        const QStringList analyzer{"DISP:TRAC:Y:RLEV? 0", "INP1:ATT? 0", "FREQ:SPAN? 0", "TRIG1:SOUR? EXT",
-                                   "SWE:POIN? 20001", "SWE:TYPE? SWE", "BWID:FFT? AUTO", "BWID? 5e+07",
-                                   "BWID:VID? 20000", "TRIG1:HOLD? -0.6", "TRIG1:SLOP? POS"};
-        QTest::newRow("sa first family, KLE") << Instrument::SpectrumAnalyzer << kle << analyzer + QStringList{
-            "FREQ:CENT? 5.192e+09", "SWE:TIME? 1", "OUTP:IF? VID", "OUTP:IF:IFFR? 2"};
-        QTest::newRow("sa second family, ZOL") << Instrument::SpectrumAnalyzer << "Maker,ZOL 4,7,2.1"
+        QTest::newRow("os first family, channel 3") << Instrument::Oscilloscope << kle
+                                                    << QStringList{"ACQ:POIN? 20000",
+                                                                   "TIM:RANG? 1",
+                                                                   "TIM:REF? 50",
+                                                                   "EXP:WAV:RAW? 1",
+                                                                   "SYST:DISP:UPD? 1",
+                                                                   "CHAN1:SCAL? 0.05",
+                                                                   "CHAN1:POS? -2",
+                                                                   "CHAN1:COUP? DC",
+                                                                   "CHAN1:BAND? B20",
+                                                                   "CHAN2:SCAL? 0.05",
+                                                                   "CHAN2:POS? -2",
+                                                                   "CHAN2:COUP? DC",
+                                                                   "CHAN3? 1",
+                                                                   "CHAN3:SCAL? 0.2",
+                                                                   "CHAN3:POS? -3",
+                                                                   "CHAN3:COUP? DC",
+                                                                   "CHAN3:TYPE? RMS",
+                                                                   "TRIG3:OFFS:LIM? 0",
+                                                                   "CHAN1:DIGF:CUT? 100000",
+                                                                   "TRIG1:LEV1? 0.035",
+                                                                   "TRIG1:MODE? NORM",
+                                                                   "TRIG1:ANED:NREJ? 1",
+                                                                   "TRIG1:HOLD:MODE? TIME",
+                                                                   "TRIG1:HOLD:TIME? 1.3",
+                                                                   "TRIG1:OUT:STAT? 1",
+                                                                   "FORM? ASC,0",
+                                                                   "EXP:WAV:INCX? 0",
+                                                                   "INIT:CONT? 1"};
+        QTest::newRow("os second family")
+            << Instrument::Oscilloscope << kle
+            << QStringList{
+                   "TRIG:B:ENAB? 0",       "TRIG:A:TYPE? EDGE",     "TRIG:A:SOUR? CH1",     "TRIG:A:ENAB? 1",
+                   "TRIG:A:MODE? NORM",    "TRIG:A:EDGE:SLOP? POS", "TRIG:A:EDGE:COUP? DC", "TRIG:A:EDGE:FILT:LPAS? 1",
+                   "TRIG:A:LEV1? -0.0125", "ACQ:WRAT? MSAM",        "TIM:SCAL? 0.1",        "TIM:POS? 0",
+                   "TIM:REF? 50",          "CHAN2:STAT? 1",         "CHAN2:SCAL? 0.05",     "CHAN2:POS? -3",
+                   "CHAN2:COUP? DCL",      "CHAN2:TYPE? SAMP",      "CHAN2:BAND? B20",      "CHAN1:STAT? 1",
+                   "CHAN1:SCAL? 0.05",     "CHAN1:POS? -3",         "CHAN1:COUP? DCL",      "CHAN1:TYPE? SAMP",
+                   "CHAN1:BAND? B20"};
+        const QStringList analyzer{"DISP:TRAC:Y:RLEV? 0", "INP1:ATT? 0",      "FREQ:SPAN? 0",   "TRIG1:SOUR? EXT",
+                                   "SWE:POIN? 20001",     "SWE:TYPE? SWE",    "BWID:FFT? AUTO", "BWID? 5e+07",
+                                   "BWID:VID? 20000",     "TRIG1:HOLD? -0.6", "TRIG1:SLOP? POS"};
+        QTest::newRow("sa first family, KLE")
+            << Instrument::SpectrumAnalyzer << kle
+            << analyzer + QStringList{"FREQ:CENT? 5.192e+09", "SWE:TIME? 1", "OUTP:IF? VID", "OUTP:IF:IFFR? 2"};
+        QTest::newRow("sa second family, ZOL")
+            << Instrument::SpectrumAnalyzer << "Maker,ZOL 4,7,2.1"
             << analyzer + QStringList{"FREQ:CENT? 2.41235e+09", "SWE:TIME? 1.2", "OUTP:IF? IF"};
-        QTest::newRow("va") << Instrument::VideoAnalyzer << kle << QStringList{
-            "SYST:DISP:UPD? 1", "CONF:AVDA:TTV:APL:THR? 35", "CONF:AVDA:TTV:APL:HYST? 5"};
+        QTest::newRow("va") << Instrument::VideoAnalyzer << kle
+                            << QStringList{"SYST:DISP:UPD? 1", "CONF:AVDA:TTV:APL:THR? 35",
+                                           "CONF:AVDA:TTV:APL:HYST? 5"};
     }
     void settingsTaken()
     {

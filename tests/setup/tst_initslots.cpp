@@ -22,7 +22,10 @@ class TstInitSlots : public QObject
     MainWindow* w = nullptr;
 
     template <typename T>
-    T* child(const char* name) { return testsupport::child<T>(w, name); }
+    T* child(const char* name)
+    {
+        return testsupport::child<T>(w, name);
+    }
     QString text(const char* button) { return child<QPushButton>(button)->text(); }
     void press(const char* button) { child<QPushButton>(button)->click(); }
 
@@ -74,11 +77,26 @@ private slots:
         QTest::addColumn<QString>("button");
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("value");
-        QTest::newRow("level abc") << "OsTrgLvl" << "OsInit" << "Trigger Level" << "abc";
-        QTest::newRow("level nan") << "OsTrgLvl" << "OsInit" << "Trigger Level" << "nan";
-        QTest::newRow("frequency inf") << "SaFrq" << "SaInit" << "Center Frequency" << "inf";
-        QTest::newRow("frequency overflow") << "SaFrq" << "SaInit" << "Center Frequency" << "1e999";
-        QTest::newRow("threshold empty") << "VaThres" << "VaInit" << "Threshold" << "";
+        QTest::newRow("level abc") << "OsTrgLvl"
+                                   << "OsInit"
+                                   << "Trigger Level"
+                                   << "abc";
+        QTest::newRow("level nan") << "OsTrgLvl"
+                                   << "OsInit"
+                                   << "Trigger Level"
+                                   << "nan";
+        QTest::newRow("frequency inf") << "SaFrq"
+                                       << "SaInit"
+                                       << "Center Frequency"
+                                       << "inf";
+        QTest::newRow("frequency overflow") << "SaFrq"
+                                            << "SaInit"
+                                            << "Center Frequency"
+                                            << "1e999";
+        QTest::newRow("threshold empty") << "VaThres"
+                                         << "VaInit"
+                                         << "Threshold"
+                                         << "";
     }
     void numbersThatAreNoNumbersAreRefused()
     {
@@ -144,13 +162,16 @@ private slots:
         auto* button = child<QPushButton>("OsInit");
         bool enabledDuring = true;
         int cursorDuring = -1;
-        QMetaObject::invokeMethod(qApp, [&] {  // runs inside the Init
-            enabledDuring = button->isEnabled();
-            cursorDuring = QApplication::overrideCursor() ? QApplication::overrideCursor()->shape() : -1;
-            for (QEvent::Type t : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease})
-                QCoreApplication::postEvent(button, new QMouseEvent(t, QPointF(5, 5), Qt::LeftButton,
-                                                                    Qt::LeftButton, Qt::NoModifier));
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            qApp,
+            [&] {  // runs inside the Init
+                enabledDuring = button->isEnabled();
+                cursorDuring = QApplication::overrideCursor() ? QApplication::overrideCursor()->shape() : -1;
+                for (QEvent::Type t : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease})
+                    QCoreApplication::postEvent(
+                        button, new QMouseEvent(t, QPointF(5, 5), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier));
+            },
+            Qt::QueuedConnection);
         press("OsInit");
         QCoreApplication::processEvents();
         QVERIFY(!enabledDuring);

@@ -25,9 +25,10 @@ struct Script
     Result run(const Sequence& seq)
     {
         return setup::run(seq, [this](const Step* s, QString* reply) -> ViStatus {
-            const QString key = !s ? "local"
-                : s->kind == StepKind::Open ? "open"
-                : s->kind == StepKind::SetTimeout ? "tmo" : s->command;
+            const QString key = !s                                ? "local"
+                                : s->kind == StepKind::Open       ? "open"
+                                : s->kind == StepKind::SetTimeout ? "tmo"
+                                                                  : s->command;
             actions << (key == "tmo" ? QString("tmo %1").arg(s->timeoutMs) : key);
             if (s && s->kind == StepKind::Query) {
                 sent << s->command;
@@ -255,8 +256,8 @@ private slots:
 
     void noCommandCanCarryAFormatDirective()
     {
-        for (const Sequence& seq : {os(0, true, true, -1e-30), os(1, true, true, 1e300),
-                                    sa(1, -1e-300, true), va(true, qQNaN())})
+        for (const Sequence& seq :
+             {os(0, true, true, -1e-30), os(1, true, true, 1e300), sa(1, -1e-300, true), va(true, qQNaN())})
             for (const Group& g : seq.groups)
                 for (const Step& s : g.steps)
                     QVERIFY2(!s.command.contains('%'), qPrintable(s.command));

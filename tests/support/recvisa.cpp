@@ -35,8 +35,8 @@ const ViSession kRm = 1;
 
 // Records the call; returns its scripted status (0 when none). Every
 // matching rule counts the call, the first active one decides.
-ViStatus record(const std::string& op, ViSession vi, const std::string& text,
-                unsigned long long value = 0, long* move = nullptr)
+ViStatus record(const std::string& op, ViSession vi, const std::string& text, unsigned long long value = 0,
+                long* move = nullptr)
 {
     g.calls.push_back({op, vi, text, value});
     const Rule* chosen = nullptr;
@@ -76,8 +76,7 @@ std::string take(std::size_t cnt, bool* end)
     return out;
 }
 
-ViStatus readInto(const std::string& op, ViSession vi, const std::string& text, ViUInt32 cnt,
-                  std::string* data)
+ViStatus readInto(const std::string& op, ViSession vi, const std::string& text, ViUInt32 cnt, std::string* data)
 {
     long move = 0;
     const ViStatus scripted = record(op, vi, text, cnt, &move);
@@ -122,8 +121,7 @@ void reset()
     g.next = 1001;
 }
 
-void failOn(const std::string& op, const std::string& match, ViStatus status, int skip, int count,
-            long move)
+void failOn(const std::string& op, const std::string& match, ViStatus status, int skip, int count, long move)
 {
     std::lock_guard<std::mutex> lock(g.mutex);
     g.rules.push_back({op, match, status, skip, count, move});
@@ -302,12 +300,12 @@ ViStatus viQueryf(ViSession vi, ViConstString writeFmt, ViConstString readFmt, .
 }
 
 // Resolved by the program but never to be called: recorded as "other".
-#define NEVER_CALLED(name, ...)          \
-    ViStatus name(__VA_ARGS__)           \
-    {                                    \
-        LOCKED;                          \
-        record("other", vi, #name);      \
-        return VI_ERROR_NSUP_OPER;       \
+#define NEVER_CALLED(name, ...)                                                                                        \
+    ViStatus name(__VA_ARGS__)                                                                                         \
+    {                                                                                                                  \
+        LOCKED;                                                                                                        \
+        record("other", vi, #name);                                                                                    \
+        return VI_ERROR_NSUP_OPER;                                                                                     \
     }
 NEVER_CALLED(viStatusDesc, ViObject vi, ViStatus, ViChar[])
 NEVER_CALLED(viPrintf, ViSession vi, ViConstString, ...)

@@ -15,9 +15,9 @@ namespace recvisa {
 
 struct Call
 {
-    std::string op;    // rm open close attr query write read readtofile ren other
+    std::string op;  // rm open close attr query write read readtofile ren other
     ViSession vi = 0;
-    std::string text;  // resource, command as sent, file name, attribute or function name
+    std::string text;              // resource, command as sent, file name, attribute or function name
     unsigned long long value = 0;  // count, REN mode, attribute value, mode << 32 | time-out
 };
 
@@ -27,8 +27,8 @@ void reset();
 // From now on the matching calls (`op` as in Call::op, `match` a substring of
 // Call::text) return `status`: the first `skip` pass, then `count` fail (0:
 // all). A failing read still delivers `move` bytes of pending input.
-void failOn(const std::string& op, const std::string& match, ViStatus status, int skip = 0,
-            int count = 0, long move = 0);
+void failOn(const std::string& op, const std::string& match, ViStatus status, int skip = 0, int count = 0,
+            long move = 0);
 
 // viQueryf replies: the first whose `match` is in the command; else "1\n".
 void replyTo(const std::string& match, const std::string& reply);

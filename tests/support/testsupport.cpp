@@ -25,18 +25,18 @@ void isolateEnvironment()
     qputenv("XDG_CONFIG_HOME", h + "/config");
     qputenv("XDG_RUNTIME_DIR", h + "/run");
     QDir().mkpath(home.path() + QStringLiteral("/run"));
-    QFile::setPermissions(home.path() + QStringLiteral("/run"),
-                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QFile::setPermissions(home.path() + QStringLiteral("/run"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     if (qEnvironmentVariableIsEmpty("QUARNEL_TEST_REAL_DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
 }
 
 QString recVisaPath(const char* lacking)
 {
-    const char* path = !lacking ? RECVISA_PATH
-        : !qstrcmp(lacking, "viGpibControlREN") ? RECVISA_NO_viGpibControlREN
-        : !qstrcmp(lacking, "viReadSTB") ? RECVISA_NO_viReadSTB
-        : !qstrcmp(lacking, "viOpen") ? RECVISA_NO_viOpen : nullptr;
+    const char* path = !lacking                                ? RECVISA_PATH
+                       : !qstrcmp(lacking, "viGpibControlREN") ? RECVISA_NO_viGpibControlREN
+                       : !qstrcmp(lacking, "viReadSTB")        ? RECVISA_NO_viReadSTB
+                       : !qstrcmp(lacking, "viOpen")           ? RECVISA_NO_viOpen
+                                                               : nullptr;
     if (!path)
         qFatal("no recording VISA library lacking %s", lacking);
     return QString::fromLocal8Bit(path);
@@ -93,8 +93,7 @@ bool readArray(QObject* window, ViSession vi, const QString& cmd, QVector<double
 {
     bool ok = false;
     if (!QMetaObject::invokeMethod(window, "ReadArray", Qt::DirectConnection, Q_RETURN_ARG(bool, ok),
-                                   Q_ARG(ViSession, vi), Q_ARG(QString, cmd),
-                                   Q_ARG(QVector<double>*, arr)))
+                                   Q_ARG(ViSession, vi), Q_ARG(QString, cmd), Q_ARG(QVector<double>*, arr)))
         qFatal("ReadArray not invocable");
     return ok;
 }

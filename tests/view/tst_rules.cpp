@@ -78,11 +78,13 @@ private slots:
         const int n = 20001;
         QVector<double> snk = rise(n, 12000, 0.18, 40, 3);
         for (double scale : {1.0, 0.3}) {
-            const MidRuleDelays r = view::midRuleDelays(1, n, rise(n, 10000, 0.25 * scale, 30, 2),
-                                                        rise(n, 11000, 0.15, 2, 4), snk);
+            const MidRuleDelays r =
+                view::midRuleDelays(1, n, rise(n, 10000, 0.25 * scale, 30, 2), rise(n, 11000, 0.15, 2, 4), snk);
             const double period = 1.2 / (n - 1) * 1000.0;
-            QVERIFY2(std::abs(r.src2Snk - (2000 + 10 * std::log(2.0)) * period) < period, qPrintable(QString::number(r.src2Snk)));
-            QVERIFY2(std::abs(r.src2Rf - (1000 - 28 * std::log(2.0)) * period) < period, qPrintable(QString::number(r.src2Rf)));
+            QVERIFY2(std::abs(r.src2Snk - (2000 + 10 * std::log(2.0)) * period) < period,
+                     qPrintable(QString::number(r.src2Snk)));
+            QVERIFY2(std::abs(r.src2Rf - (1000 - 28 * std::log(2.0)) * period) < period,
+                     qPrintable(QString::number(r.src2Rf)));
         }
         const MidRuleDelays none = view::midRuleDelays(1, n, rise(n, 10000, 0.25, 30), {}, QVector<double>(n, 0.02));
         QVERIFY(std::isnan(none.src2Snk) && std::isnan(none.src2Rf) && std::isfinite(none.tsrc));
@@ -102,7 +104,8 @@ private slots:
         QByteArray garbled = good;
         garbled.replace("96 97", "9x6 97");
         QTest::newRow("garbled value") << garbled << 3 << "not a number (\"9x6\")";
-        QTest::newRow("cut short") << good.left(good.indexOf("Source2Snk Delay:") + 20) << 3 << "no \"Source2Snk Mean:\"";
+        QTest::newRow("cut short") << good.left(good.indexOf("Source2Snk Delay:") + 20) << 3
+                                   << "no \"Source2Snk Mean:\"";
         QByteArray shortLine = good;
         shortLine.replace("0 0 0", "0 0");
         QTest::newRow("lines of different lengths") << shortLine << 3 << "different numbers of passes";

@@ -25,25 +25,20 @@ private slots:
         const QByteArray one = floatBytes(1.0f), two = floatBytes(2.0f), three = floatBytes(3.0f);
         const QByteArray lf1("\n\0\0\0", 4);  // a value whose first byte is 0x0A
         const double lf1Value = block::floatFromLittleEndian((const unsigned char*)lf1.constData());
-        QTest::newRow("five bytes give one value") << "#15" + floatBytes(2.5f) + "X\n" << true
-                                                   << QVector<double>{2.5};
+        QTest::newRow("five bytes give one value") << "#15" + floatBytes(2.5f) + "X\n" << true << QVector<double>{2.5};
         for (int l = 0; l <= 3; ++l)
             QTest::addRow("L = %d", l) << "#1" + QByteArray::number(l) + QByteArray(l, 'x') + "\n"
                                        << true << QVector<double>{};
-        QTest::newRow("nine length digits") << "#9000000008" + one + two + "\n" << true
-                                            << QVector<double>{1, 2};
-        QTest::newRow("surplus ignored") << "#18" + one + two + three + "\n" << true
-                                         << QVector<double>{1, 2};
-        QTest::newRow("exact, no terminator, last byte LF") << "#18" + one + lf1 << true
-                                                            << QVector<double>{1, lf1Value};
-        QTest::newRow("newline inside the data") << "#18" + lf1 + two + "\n" << true
-                                                 << QVector<double>{lf1Value, 2};
+        QTest::newRow("nine length digits") << "#9000000008" + one + two + "\n" << true << QVector<double>{1, 2};
+        QTest::newRow("surplus ignored") << "#18" + one + two + three + "\n" << true << QVector<double>{1, 2};
+        QTest::newRow("exact, no terminator, last byte LF")
+            << "#18" + one + lf1 << true << QVector<double>{1, lf1Value};
+        QTest::newRow("newline inside the data") << "#18" + lf1 + two + "\n" << true << QVector<double>{lf1Value, 2};
         QTest::newRow("short: terminator is not data") << "#216" + one + two + three + "\n"
                                                        << true << QVector<double>{1, 2, 3};
         QTest::newRow("short: partial value dropped") << "#216" + one + two + three + "ab\n"
                                                       << true << QVector<double>{1, 2, 3};
-        QTest::newRow("far beyond the data") << "#9999999999" + one + "\n" << true
-                                             << QVector<double>{1};
+        QTest::newRow("far beyond the data") << "#9999999999" + one + "\n" << true << QVector<double>{1};
         const QByteArray data = one + two + "\n";
         for (const char* bad : {"#0", "#A8", "#:8", "#2a8", "#2 8", "#2-8", "18", "#"})
             QTest::newRow(bad) << bad + data << false << QVector<double>{};
@@ -80,8 +75,14 @@ private slots:
 
     void conversionIsLittleEndianAndExact()
     {
-        const float specials[] = {1.0f, -10.0f, 0.0f, -0.0f, 1e-45f, std::numeric_limits<float>::max(),
-                                  std::numeric_limits<float>::infinity(), 0.035f,
+        const float specials[] = {1.0f,
+                                  -10.0f,
+                                  0.0f,
+                                  -0.0f,
+                                  1e-45f,
+                                  std::numeric_limits<float>::max(),
+                                  std::numeric_limits<float>::infinity(),
+                                  0.035f,
                                   std::numeric_limits<float>::quiet_NaN()};
         for (float f : specials) {
             const QByteArray b = floatBytes(f);

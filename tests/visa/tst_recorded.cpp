@@ -129,8 +129,8 @@ private slots:
         QCOMPARE(writes[0].text, std::string("CHAN1:DATA?\n"));
         const auto reads = recvisa::callsOf("read");
         QCOMPARE(reads.size(), std::size_t(2));
-        QCOMPARE(reads[0].value, 2ull);  // "#n"
-        QCOMPARE(reads[1].value, 1ull);  // n length digits
+        QCOMPARE(reads[0].value, 2ull);                               // "#n"
+        QCOMPARE(reads[1].value, 1ull);                               // n length digits
         QCOMPARE(recvisa::callsOf("readtofile").at(0).value, 15ull);  // L + 10
 
         // In a private folder of this process, not in the working folder.

@@ -107,8 +107,8 @@ private slots:
         QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<bool>("ok");
         QTest::addColumn<QVector<double>>("values");
-        QTest::newRow("five bytes give one value") << "#15" + floatBytes(-0.75f) + "Z\n" << true
-                                                   << QVector<double>{-0.75};
+        QTest::newRow("five bytes give one value") << "#15" + floatBytes(-0.75f) + "Z\n"
+                                                   << true << QVector<double>{-0.75};
         for (int l = 0; l <= 3; ++l)
             QTest::addRow("L = %d", l) << "#1" + QByteArray::number(l) + QByteArray(l, 'q') + "\n"
                                        << true << QVector<double>{};
