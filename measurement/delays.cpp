@@ -8,7 +8,6 @@ namespace measurement {
 
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kMsPerS = 1000.0;
 
 // t[i] when the axis reaches that far; an index past its end has no time.

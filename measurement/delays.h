@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QVector>
+#include <limits>
 
 namespace measurement {
 
@@ -15,6 +16,8 @@ constexpr double kSinkLevel = 0.06;    // V, absolute, greater or equal
 // Start-level window of the first source sample, both ends excluded.
 constexpr double kStartLow = -0.05;
 constexpr double kStartHigh = 0.3;
+// Not a number: a delay or time that was not found.
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // Oscilloscope families: index 0 of the type box is the first family, any
 // other index the second. The first family's window spans -0.5 .. +0.5 s, the

@@ -34,7 +34,7 @@ const char kOutlierKey[] = "# outliers: ";
 const char* const kDelayNames[3] = {"src2rf_ms", "src2hd", "src2snk_ms"};
 
 // Shortest text that reads back as the same double; empty for no value.
-QString number(double v)
+QString shortest(double v)
 {
     if (std::isnan(v))
         return QString();
@@ -128,7 +128,7 @@ QString limitsText(const char* name, const OutlierLimits& l, int count)
     if (std::isnan(l.median))
         return QLatin1String(name) + QStringLiteral(" no values");
     return QStringLiteral("%1 median %2 limits %3 .. %4 outliers %5")
-        .arg(QLatin1String(name), number(l.median), number(l.lo), number(l.hi))
+        .arg(QLatin1String(name), shortest(l.median), shortest(l.lo), shortest(l.hi))
         .arg(count);
 }
 
@@ -187,12 +187,12 @@ QByteArray recordHeaderText(const RecordHeader& h)
     headerLine(&s, "video_analyzer_resource", h.videoAnalyzer);
     headerLine(&s, "video_analyzer_idn", h.videoAnalyzerId);
     headerLine(&s, "oscilloscope_family", first ? QStringLiteral("Ovix") : QStringLiteral("Pelmo"));
-    headerLine(&s, "trigger_level_V", number(h.triggerLevel));
-    headerLine(&s, "centre_frequency_Hz", number(h.centreFrequency));
+    headerLine(&s, "trigger_level_V", shortest(h.triggerLevel));
+    headerLine(&s, "centre_frequency_Hz", shortest(h.centreFrequency));
     headerLine(&s, "rf_source",
                h.rfFromScope ? QStringLiteral("oscilloscope channel 3") : QStringLiteral("spectrum analyzer trace 1"));
     headerLine(&s, "hdmi_measurement", h.hdmi ? QStringLiteral("on") : QStringLiteral("off"));
-    headerLine(&s, "video_threshold_percent", number(h.videoThreshold));
+    headerLine(&s, "video_threshold_percent", shortest(h.videoThreshold));
     headerLine(&s, "time_window_s", first ? QStringLiteral("-0.5 0.5") : QStringLiteral("-0.6 0.6"));
     headerLine(&s, "passes", QString::number(h.passes));
     return s.toUtf8();
@@ -202,17 +202,17 @@ QByteArray recordPointsText(int osTyp, int pts)
 {
     QString s;
     headerLine(&s, "points", QString::number(pts));
-    headerLine(&s, "sample_period_ms", number(samplePeriodMs(osTyp, pts)));
+    headerLine(&s, "sample_period_ms", shortest(samplePeriodMs(osTyp, pts)));
     return s.toUtf8() + kRecordColumns + '\n';
 }
 
 QByteArray recordRowText(const PassRow& r)
 {
-    const QString s = QString::number(r.pass) + QLatin1Char(',') + isoTime(r.time) + QLatin1Char(',') + number(r.src2Rf)
-                      + QLatin1Char(',') + number(r.src2Hd) + QLatin1Char(',') + number(r.src2Snk) + QLatin1Char(',')
+    const QString s = QString::number(r.pass) + QLatin1Char(',') + isoTime(r.time) + QLatin1Char(',') + shortest(r.src2Rf)
+                      + QLatin1Char(',') + shortest(r.src2Hd) + QLatin1Char(',') + shortest(r.src2Snk) + QLatin1Char(',')
                       + QString::number(r.startRepeats) + QLatin1Char(',') + QString::number(r.failedAcquisitions)
-                      + QLatin1Char(',') + number(r.tsrc) + QLatin1Char(',') + number(r.trf) + QLatin1Char(',')
-                      + number(r.tsnk) + QLatin1Char(',') + r.outlier + QLatin1Char('\n');
+                      + QLatin1Char(',') + shortest(r.tsrc) + QLatin1Char(',') + shortest(r.trf) + QLatin1Char(',')
+                      + shortest(r.tsnk) + QLatin1Char(',') + r.outlier + QLatin1Char('\n');
     return s.toUtf8();
 }
 
@@ -220,7 +220,7 @@ QByteArray recordOutlierLine(const RecordOutliers& o, int rfCount, int hdCount, 
 {
     const QString s = QLatin1String(kOutlierKey)
                       + QStringLiteral("value outside median +- %1 x max(%2 x MAD, %3); ")
-                            .arg(number(kOutlierZ), number(kMadToSigma), number(o.resolution))
+                            .arg(shortest(kOutlierZ), shortest(kMadToSigma), shortest(o.resolution))
                       + limitsText(kDelayNames[0], o.src2Rf, rfCount) + QStringLiteral("; ")
                       + limitsText(kDelayNames[1], o.src2Hd, hdCount) + QStringLiteral("; ")
                       + limitsText(kDelayNames[2], o.src2Snk, snkCount) + QLatin1Char('\n');

@@ -18,7 +18,7 @@ constexpr qint64 kValueBytes = 8;
 // a conversion buffer (big-endian hosts only) stays small.
 constexpr qint64 kSliceValues = 1 << 16;
 
-QString number(double v)
+QString sixDigits(double v)
 {
     return QString::number(v, 'g', 6);
 }
@@ -43,7 +43,7 @@ void appendLine(QString* out, const char* label, const QVector<double>& values)
     out->append(QLatin1String(label));
     for (double v : values) {
         out->append(QLatin1Char(' '));
-        out->append(number(v));
+        out->append(sixDigits(v));
     }
 }
 
@@ -90,11 +90,11 @@ QByteArray resultsText(const QVector<double>& src2Rf, double src2RfMean, const Q
 {
     QString s;
     appendLine(&s, "Source2RF Delay:", src2Rf);
-    s += QStringLiteral("\nSource2RF Mean: ") + number(src2RfMean) + QLatin1Char('\n');
+    s += QStringLiteral("\nSource2RF Mean: ") + sixDigits(src2RfMean) + QLatin1Char('\n');
     appendLine(&s, "Source2HD Delay:", src2Hd);
-    s += QStringLiteral("\nSource2HD Mean: ") + number(src2HdMean) + QLatin1Char('\n');
+    s += QStringLiteral("\nSource2HD Mean: ") + sixDigits(src2HdMean) + QLatin1Char('\n');
     appendLine(&s, "Source2Snk Delay:", src2Snk);
-    s += QStringLiteral("\nSource2Snk Mean: ") + number(src2SnkMean);
+    s += QStringLiteral("\nSource2Snk Mean: ") + sixDigits(src2SnkMean);
     return s.toUtf8();
 }
 

@@ -22,7 +22,6 @@ void SeriesHost::passCounted(const PassRow&, int)
 
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 using I = Instrument;
 

@@ -7,7 +7,7 @@ namespace measurement {
 
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kNoValue = std::numeric_limits<double>::quiet_NaN();
 
 // The k-th smallest (from 0) of the union of two ascending sequences a and b
 // of na and nb values, by a binary search on how many of them come from a.
@@ -53,7 +53,7 @@ double medianAbsoluteDeviation(const std::vector<double>& x, double m)
 double quantileOfSorted(const double* sorted, int n, double p)
 {
     if (n <= 0 || !(p >= 0.0 && p <= 1.0))
-        return kNaN;
+        return kNoValue;
     const double pos = p * (n - 1);
     const int i = static_cast<int>(pos);
     if (i >= n - 1)
@@ -130,13 +130,13 @@ void DelayStats::addAll(const QVector<double>& values)
 
 double DelayStats::mean() const
 {
-    return m_sorted.empty() ? kNaN : m_sum / static_cast<double>(m_sorted.size());
+    return m_sorted.empty() ? kNoValue : m_sum / static_cast<double>(m_sorted.size());
 }
 
 double DelayStats::sigma() const
 {
     const size_t n = m_sorted.size();
-    return n < 2 ? kNaN : std::sqrt(m_m2 / static_cast<double>(n - 1));
+    return n < 2 ? kNoValue : std::sqrt(m_m2 / static_cast<double>(n - 1));
 }
 
 Summary DelayStats::summary() const

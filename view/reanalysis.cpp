@@ -9,7 +9,7 @@ namespace view {
 
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+using measurement::kNaN;
 // Progress is reported at most this often: a pass of 20,000 points takes a
 // fraction of a millisecond, a display update far more.
 constexpr qint64 kProgressEveryMs = 40;

@@ -1,5 +1,7 @@
 #include "seriesfiles.h"
 
+#include "delays.h"
+
 #include "passrecord.h"
 #include "resultfiles.h"
 #include "series.h"
@@ -19,7 +21,7 @@ namespace view {
 
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+using measurement::kNaN;
 constexpr int kStampLength = 20;  // "yyyy-MM-dd_hh-mm-ss_"
 // A results file of the largest series the program runs is a few MB; a
 // bigger file is not one of its results files and is not read into memory.

@@ -1,5 +1,7 @@
 #include "storedseries.h"
 
+#include "delays.h"
+
 #include "passrecord.h"
 #include "paths.h"
 #include "resultfiles.h"
@@ -17,7 +19,7 @@ namespace view {
 
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+using measurement::kNaN;
 
 void sizeColumns(Series* s, int n)
 {

@@ -10,7 +10,7 @@ namespace view {
 
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+using measurement::kNaN;
 constexpr double kMsPerS = 1000.0;
 
 // Histogram resolution: 1/256 of the range puts a state level within a

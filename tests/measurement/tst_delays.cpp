@@ -10,8 +10,6 @@ using namespace measurement;
 
 namespace {
 
-const double kNaN = std::nan("");
-
 QVector<double> step(int n, int from, double high = 1.0, double low = 0.0)
 {
     QVector<double> v(n, low);
