@@ -208,11 +208,12 @@ QByteArray recordPointsText(int osTyp, int pts)
 
 QByteArray recordRowText(const PassRow& r)
 {
-    const QString s = QString::number(r.pass) + QLatin1Char(',') + isoTime(r.time) + QLatin1Char(',') + shortest(r.src2Rf)
-                      + QLatin1Char(',') + shortest(r.src2Hd) + QLatin1Char(',') + shortest(r.src2Snk) + QLatin1Char(',')
-                      + QString::number(r.startRepeats) + QLatin1Char(',') + QString::number(r.failedAcquisitions)
-                      + QLatin1Char(',') + shortest(r.tsrc) + QLatin1Char(',') + shortest(r.trf) + QLatin1Char(',')
-                      + shortest(r.tsnk) + QLatin1Char(',') + r.outlier + QLatin1Char('\n');
+    const QString s = QString::number(r.pass) + QLatin1Char(',') + isoTime(r.time) + QLatin1Char(',')
+                      + shortest(r.src2Rf) + QLatin1Char(',') + shortest(r.src2Hd) + QLatin1Char(',')
+                      + shortest(r.src2Snk) + QLatin1Char(',') + QString::number(r.startRepeats) + QLatin1Char(',')
+                      + QString::number(r.failedAcquisitions) + QLatin1Char(',') + shortest(r.tsrc) + QLatin1Char(',')
+                      + shortest(r.trf) + QLatin1Char(',') + shortest(r.tsnk) + QLatin1Char(',') + r.outlier
+                      + QLatin1Char('\n');
     return s.toUtf8();
 }
 

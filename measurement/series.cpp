@@ -22,7 +22,6 @@ void SeriesHost::passCounted(const PassRow&, int)
 
 namespace {
 
-
 using I = Instrument;
 
 // Triggered acquisition of each oscilloscope family, before channel 1 is read.
