@@ -22,10 +22,30 @@ double number(const QSettings& s, const char* key, double def)
 
 }  // namespace
 
+bool cfgHoldsSerialisedValue(const QString& fnam)
+{
+    QFile f(fnam);
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    static const QByteArray marker("@Variant(");
+    QByteArray tail;
+    while (!f.atEnd()) {
+        const QByteArray chunk = tail + f.read(64 * 1024);
+        if (chunk.size() == tail.size())
+            break;  // a read error: nothing more comes
+        if (chunk.contains(marker))
+            return true;
+        tail = chunk.right(marker.size() - 1);
+    }
+    return false;
+}
+
 CfgValues readCfg(const QString& fnam)
 {
     const CfgValues def;
     CfgValues v;
+    if (cfgHoldsSerialisedValue(fnam))
+        return v;
     QSettings s(fnam, QSettings::IniFormat);
     v.osIp = s.value(cfgkey::OsIp, def.osIp).toString();
     v.osRst = s.value(cfgkey::OsRst, def.osRst).toBool();
@@ -45,6 +65,12 @@ CfgValues readCfg(const QString& fnam)
 
 void writeCfg(const QString& fnam, const CfgSaveValues& v)
 {
+    // Qt would read the old file first; one it cannot read safely is kept aside.
+    if (cfgHoldsSerialisedValue(fnam)) {
+        QFile::remove(fnam + QStringLiteral(".unreadable"));
+        if (!QFile::rename(fnam, fnam + QStringLiteral(".unreadable")))
+            QFile::remove(fnam);
+    }
     QSettings s(fnam, QSettings::IniFormat);
     s.setValue(cfgkey::OsIp, v.osIp);
     s.setValue(cfgkey::OsRst, v.osRst);
@@ -110,6 +136,8 @@ QStringList cfgProblems(const QString& fnam)
         return {QStringLiteral("%1 is not a settings file: not UTF-8 text").arg(fnam)};
     if (const int line = firstNonIniLine(text))
         return {QStringLiteral("%1 is not a settings file: line %2 is not INI text").arg(fnam).arg(line)};
+    if (cfgHoldsSerialisedValue(fnam))
+        return {QStringLiteral("%1 is not a settings file: it holds a serialised value (@Variant)").arg(fnam)};
     QSettings s(fnam, QSettings::IniFormat);
     if (s.status() != QSettings::NoError)
         return {QStringLiteral("%1 is not a settings file: it does not read as INI").arg(fnam)};

@@ -62,6 +62,13 @@ struct CfgSaveValues
     int saveData = 0;
 };
 
+// Qt's INI reader decodes "@Variant(" values with a binary decoder that
+// allocates whatever size the bytes claim: a damaged file could exhaust memory
+// or abort the program. The program never writes such values, so a file that
+// holds one is not read: all keys get their defaults, and writing the settings
+// first moves that file aside (name + ".unreadable").
+bool cfgHoldsSerialisedValue(const QString& fnam);
+
 // Missing keys get their defaults one by one. The three numbers keep their
 // defaults too unless the file holds a finite number for them; other values
 // that do not convert follow QVariant's rules (0 / false).

@@ -374,6 +374,15 @@ private slots:
             f.putChar(char((i * 131 + 7) & 0xff));
         f.close();
         QCOMPARE(readCfg(f.fileName()).saIp, QString("TCPIP::127.0.0.12::INSTR"));
+        // A serialised list claiming 2^31 entries: Qt's reader would allocate for all of them.
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("[Oscilloscope]\nType=@Variant(\\0\\0\\0\\t\\x7f\\0\\0\\0)\nTrigger%20Level=0.1\n");
+        f.close();
+        QCOMPARE(readCfg(f.fileName()).trgLvl, CfgValues().trgLvl);
+        QCOMPARE(cfgProblems(f.fileName()).size(), 1);
+        writeCfg(f.fileName(), CfgSaveValues());
+        QVERIFY(QFile::exists(f.fileName() + ".unreadable"));
+        QVERIFY(!cfgHoldsSerialisedValue(f.fileName()));
     }
 };
 
