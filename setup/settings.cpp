@@ -22,20 +22,22 @@ double number(const QSettings& s, const char* key, double def)
 
 }  // namespace
 
+// How Qt's INI format begins a value in its serialised binary form.
+constexpr char kSerialisedMarker[] = "@Variant(";
+
 bool cfgHoldsSerialisedValue(const QString& fnam)
 {
     QFile f(fnam);
     if (!f.open(QIODevice::ReadOnly))
         return false;
-    static const QByteArray marker("@Variant(");
     QByteArray tail;
     while (!f.atEnd()) {
         const QByteArray chunk = tail + f.read(64 * 1024);
         if (chunk.size() == tail.size())
             break;  // a read error: nothing more comes
-        if (chunk.contains(marker))
+        if (chunk.contains(kSerialisedMarker))
             return true;
-        tail = chunk.right(marker.size() - 1);
+        tail = chunk.right(int(sizeof kSerialisedMarker) - 2);
     }
     return false;
 }
@@ -136,7 +138,7 @@ QStringList cfgProblems(const QString& fnam)
         return {QStringLiteral("%1 is not a settings file: not UTF-8 text").arg(fnam)};
     if (const int line = firstNonIniLine(text))
         return {QStringLiteral("%1 is not a settings file: line %2 is not INI text").arg(fnam).arg(line)};
-    if (cfgHoldsSerialisedValue(fnam))
+    if (bytes.contains(kSerialisedMarker))  // the file is read already: no second read
         return {QStringLiteral("%1 is not a settings file: it holds a serialised value (@Variant)").arg(fnam)};
     QSettings s(fnam, QSettings::IniFormat);
     if (s.status() != QSettings::NoError)
